@@ -1,0 +1,58 @@
+# Thin driver over CMake.  `make run` and `make test` install what is
+# missing (Debian 12, as root or with sudo), configure, build and run.
+
+BUILD      ?= build
+SAN_BUILD  ?= build-asan
+JOBS       ?= $(shell nproc)
+EXAMPLE    ?= quartz
+PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
+
+.PHONY: all deps configure build test test-release test-sanitize run bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(SAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLOXNAR_SANITIZE=ON
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test-release: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps $(SAN_BUILD)/CMakeCache.txt
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+test: test-release test-sanitize
+
+run: build
+	@if [ -x $(BUILD)/loxnar ]; then \
+	  cd examples && echo $(EXAMPLE) | ../$(BUILD)/loxnar --console && \
+	  echo "--- $(EXAMPLE).imp.dat ---" && cat $(EXAMPLE).imp.dat; \
+	else \
+	  echo "The program itself is not built yet: the run-time and the calculator's"; \
+	  echo "core are in place; the loxnar executable arrives with the calculation run."; \
+	fi
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && $$b; done
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)

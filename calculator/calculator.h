@@ -1,0 +1,2 @@
+// The plane-spacing calculator.
+#pragma once

@@ -1,0 +1,71 @@
+#include "for_diags.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace forrtl {
+
+namespace {
+FatalHook g_fatal_hook = nullptr;
+
+const char* const kSeverityPrefix[] = {"forrtl", "forrtl: info", "forrtl: warning", "forrtl: error",
+                                       "forrtl: severe"};
+
+void show_line(Status code, const char* text, int shown_number) {
+    unsigned sev = status_severity(code);
+    const char* prefix = kSeverityPrefix[sev >= 2 ? sev + 1 : sev];
+    std::fprintf(stderr, "%s (%i): %s", prefix, shown_number, text);
+    std::fflush(stderr);
+}
+}  // namespace
+
+void for_set_fatal_hook(FatalHook hook) { g_fatal_hook = hook; }
+
+void for_terminate(int exit_code) {
+    if (g_fatal_hook) g_fatal_hook(exit_code);
+    std::exit(exit_code);
+}
+
+void for_report(Status code, int nargs, ...) {
+    char message[396];
+    const char* text = catalogue_text(code);
+    if (!text) text = "Message not found\n";
+    if (nargs > 0) {
+        va_list ap;
+        va_start(ap, nargs);
+        std::vsnprintf(message, sizeof message, text, ap);
+        va_end(ap);
+    } else {
+        std::snprintf(message, sizeof message, "%s", text);
+    }
+    show_line(code, message, static_cast<std::int16_t>(status_number(code)));
+    if (status_severity(code) == SEV_SEVERE) for_terminate(static_cast<int>(code));
+}
+
+void for_report_alternate(int index, int nargs, ...) {
+    (void)nargs;
+    for_report(status_of(540 + index), 0);
+}
+
+void for_report_math_error(int number, const char* text, int facility) {
+    (void)facility;
+    std::fprintf(stderr, "\r\nrun-time error M%i: MATH\r\n- %s\r\n", number, text);
+    std::fflush(stderr);
+    for_terminate(3);
+}
+
+void for_report_system_error(const char* prefix, int err) {
+    std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(err));
+    std::fflush(stderr);
+}
+
+int for_handle_io_error(int action, Status code, Lub* lub) {
+    (void)action;
+    (void)lub;
+    for_report(code, 0);
+    return static_cast<int>(status_number(code));
+}
+
+}  // namespace forrtl

@@ -1,0 +1,144 @@
+// Format programs: the compiled form of a format and the interpreter state
+// that walks it.  A program is a byte string of 4-byte aligned items; the
+// first byte of each item is its opcode, and the opcode table gives its
+// layout class, size and category (the edit descriptor it stands for).
+#pragma once
+
+#include <cstdint>
+
+#include "for_status.h"
+
+namespace forrtl {
+
+// Descriptor categories (for opcodes 0 to 51 the opcode equals the category).
+enum FmtCategory : std::uint8_t {
+    FC_INVALID = 0,
+    FC_FORMAT_BEGIN = 1,
+    FC_FORMAT_END = 2,
+    FC_GROUP_BEGIN = 3,
+    FC_GROUP_END = 4,
+    FC_BN = 5,
+    FC_BZ = 6,
+    FC_SP = 7,
+    FC_SS = 8,
+    FC_S = 9,
+    FC_P = 10,
+    FC_X = 11,
+    FC_T = 12,
+    FC_TL = 13,
+    FC_TR = 14,
+    FC_Q = 15,
+    FC_DOLLAR = 16,
+    FC_COLON = 17,
+    FC_SLASH = 18,
+    FC_A0 = 19,  // 19..27: A, D, E, F, G, I, L, O, Z without width
+    FC_D0 = 20,
+    FC_E0 = 21,
+    FC_F0 = 22,
+    FC_G0 = 23,
+    FC_I0 = 24,
+    FC_L0 = 25,
+    FC_O0 = 26,
+    FC_Z0 = 27,
+    FC_LITERAL = 28,
+    FC_A = 29,
+    FC_D = 30,
+    FC_E = 31,
+    FC_EE = 32,
+    FC_F = 33,
+    FC_G = 34,
+    FC_GE = 35,
+    FC_I = 36,
+    FC_IM = 37,
+    FC_L = 38,
+    FC_O = 39,
+    FC_OM = 40,
+    FC_Z = 41,
+    FC_ZM = 42,
+    FC_B0 = 43,
+    FC_B = 44,
+    FC_BM = 45,
+    FC_EN0 = 46,
+    FC_EN = 47,
+    FC_ENE = 48,
+    FC_ES0 = 49,
+    FC_ES = 50,
+    FC_ESE = 51,
+};
+
+enum BlankMode : std::uint8_t { BLANK_NONE = 0, BLANK_BN = 1, BLANK_BZ = 2 };
+enum SignMode : std::uint8_t { SIGN_NONE = 0, SIGN_SP = 1, SIGN_SS = 2, SIGN_S = 3 };
+
+// One entry of a statement's expression table, for variable format
+// expressions.  Kind 3 reads the 4-byte integer at `address`; kind 10 calls
+// `routine(context)`.
+struct FormatExpression {
+    const std::int32_t* address;
+    std::int32_t (*routine)(void* context);
+    void* context;
+};
+
+constexpr int kFormatMaxDepth = 8;
+
+// The interpreter state of one unit (cleared when a formatted statement
+// begins).
+struct FormatState {
+    const std::uint8_t* program;  // the format-begin item
+    const std::uint8_t* current;  // the next item to read
+    std::uint16_t reversion;      // offset of the reversion point
+    std::uint8_t depth;           // open groups, 0..8
+    struct Level {
+        std::uint16_t count;  // remaining repeat count
+        std::uint16_t loop;   // offset of the item after the group's opening item
+    } stack[kFormatMaxDepth];
+    std::uint8_t category;  // of the descriptor last handed back
+    std::int32_t repeat;    // remaining repetitions of the current data descriptor
+    std::int32_t w;
+    std::int16_t d;
+    std::int16_t e;
+    std::uint8_t* literal;  // current literal's text (writable: READ stores into it)
+    std::uint16_t literal_length;
+    std::int8_t scale;      // kP
+    BlankMode blank;
+    SignMode sign;
+    bool data_met;          // a data descriptor was met in this pass
+    bool empty_program;     // nothing between the program's parentheses
+    bool item_waiting;      // an item waits for the next data descriptor
+    bool more_later;        // no item waits; the list may go on in a later call
+    bool compiled;          // compiled at run time; released at statement end
+    const FormatExpression* expressions;  // the statement's expression table
+};
+
+// What next_descriptor hands back: the category of the descriptor the
+// statement driver must act on (FC_FORMAT_END, FC_Q, FC_DOLLAR, FC_COLON,
+// FC_SLASH, FC_LITERAL or a data edit descriptor), its operands being in the
+// state; or a failure status (62, 68).
+struct FormatStep {
+    Status status;         // 0 when `category` is valid
+    std::uint8_t category;
+};
+
+// Positioning (nX, Tn, TLn, TRn) is carried out by the statement driver on
+// its record; the interpreter calls this with the category and n.
+struct FormatPositioner {
+    void (*move)(void* context, std::uint8_t category, std::int32_t n);
+    void* context;
+};
+
+// Clears the state and points it at a program.
+void format_state_begin(FormatState& state, const std::uint8_t* program,
+                        const FormatExpression* expressions = nullptr);
+
+FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner);
+
+// The value of one expression reference (4 bytes: 16-bit index, kind, type).
+Status format_expression_value(const FormatExpression* table, const std::uint8_t* reference,
+                               std::int32_t& value);
+
+// Compiles run-time format text into a program (heap storage released with
+// release_format).  On a syntax error message 58 is reported with the text
+// from the point of the error and the result is error 62.
+Status compile_format(const char* text, std::int32_t length, std::uint8_t** program);
+void release_format(std::uint8_t* program);
+
+}  // namespace forrtl
