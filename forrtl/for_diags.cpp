@@ -1,5 +1,7 @@
 #include "for_diags.h"
 
+#include "for_exit_handler.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +43,10 @@ void for_report(Status code, int nargs, ...) {
         std::snprintf(message, sizeof message, "%s", text);
     }
     show_line(code, message, static_cast<std::int16_t>(status_number(code)));
-    if (status_severity(code) == SEV_SEVERE) for_terminate(static_cast<int>(code));
+    if (status_severity(code) == SEV_SEVERE) {
+        for_exit_handler();
+        for_terminate(static_cast<int>(code));
+    }
 }
 
 void for_report_alternate(int index, int nargs, ...) {
