@@ -215,11 +215,13 @@ void show_line(Status code, int shown_number, const char* message) {
     for_terminate(exit_code);
 }
 
-void report_v(Status code, int shown_number, int nargs, va_list ap) {
+// Forms and shows the message; true when the program must end (the caller
+// ends it after va_end, so that no argument list is left open).
+bool report_v(Status code, int shown_number, int nargs, va_list ap) {
     char message[kMessageMax + 1];
     form_message(lookup_text(code), nargs, ap, message);
     show_line(code, shown_number, message);
-    if (status_severity(code) == SEV_SEVERE) end_program(static_cast<int>(code), status_number(code));
+    return status_severity(code) == SEV_SEVERE;
 }
 
 // The conversions of a catalogue text in order, one letter each: 'd' for
@@ -267,8 +269,9 @@ bool for_env_switch(const char* name) {
 void for_report(Status code, int nargs, ...) {
     va_list ap;
     va_start(ap, nargs);
-    report_v(code, static_cast<std::int16_t>(status_number(code)), nargs, ap);
+    bool severe = report_v(code, static_cast<std::int16_t>(status_number(code)), nargs, ap);
     va_end(ap);
+    if (severe) end_program(static_cast<int>(code), status_number(code));
 }
 
 int for_alternate_number(unsigned message) {
@@ -282,10 +285,12 @@ void for_report_alternate(int index, int nargs, ...) {
         return;
     }
     unsigned number = static_cast<unsigned>(kFirstAlternate + index);
+    Status code = status_of(number);
     va_list ap;
     va_start(ap, nargs);
-    report_v(status_of(number), for_alternate_number(number), nargs, ap);
+    bool severe = report_v(code, for_alternate_number(number), nargs, ap);
     va_end(ap);
+    if (severe) end_program(static_cast<int>(code), number);
 }
 
 void for_report_math_error(int number, const char* text, int facility) {
