@@ -433,6 +433,26 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
     return result;
 }
 
+void for_report_trap(int parameter) {
+    // Messages of the parameters -1 to -18.
+    static const unsigned kTrapMessage[18] = {70,  71,  72,  73,  74,  65,  140, 141, 142,
+                                              143, 144, 145, 146, 147, 148, 149, 150, 154};
+    Status code;
+    if (parameter <= -1 && parameter >= -18) {
+        code = status_of(kTrapMessage[-parameter - 1]);
+        for_report(code, 0);
+    } else if (parameter <= -19 && parameter >= -25) {
+        code = status_of(155);
+        for_report(code, 1, -parameter - 18);
+    } else {
+        code = status_of(156);
+        // The hexadecimal form shows the 32-bit word.
+        for_report(code, 2, static_cast<long>(static_cast<std::uint32_t>(parameter)), static_cast<long>(parameter));
+    }
+    // The floating traps are errors: the trap still ends the run.
+    end_program(static_cast<int>(code), status_number(code));
+}
+
 // ---- processor exceptions -------------------------------------------------
 
 unsigned for_signal_message(int signo, int si_code) {

@@ -219,6 +219,33 @@ TEST_F(Diags, MathErrorForm) {
     EXPECT_EQ(ended, 3);
 }
 
+// The run-time's own trap: every parameter gives its message and ends the
+// run, error severity included.
+TEST_F(Diags, TrapParameters) {
+    struct Row {
+        int parameter;
+        std::string line;
+    };
+    const Row rows[] = {
+        {-1, "forrtl: severe (70): integer overflow\r\n"},
+        {-4, "forrtl: error (73): floating divide by zero\r\n"},
+        {-6, "forrtl: error (65): floating invalid\r\n"},
+        {-7, "forrtl: severe (140): floating inexact\r\n"},
+        {-17, "forrtl: severe (150): range error\r\n"},
+        {-18, "forrtl: severe (154): array index out of bounds\r\n"},
+        {-19, "forrtl: severe (155): array index out of bounds for index 1\r\n"},
+        {-25, "forrtl: severe (155): array index out of bounds for index 7\r\n"},
+        {-26, "forrtl: severe (156): GENTRAP code = 0xffffffe6 (-26)\r\n"},
+        {5, "forrtl: severe (156): GENTRAP code = 0x5 (5)\r\n"},
+    };
+    for (const Row& r : rows) {
+        long long ended;
+        std::string out = captured([&] { for_report_trap(r.parameter); }, &ended);
+        EXPECT_EQ(bracket(out), bracket(r.line)) << r.parameter;
+        EXPECT_NE(ended, -1) << r.parameter;
+    }
+}
+
 // The system's text joined to the prefix; an errno without a text falls
 // back to the fixed wording.  Both end their line.
 TEST_F(Diags, SystemErrorLine) {
