@@ -453,6 +453,24 @@ void for_report_trap(int parameter) {
     end_program(static_cast<int>(code), status_number(code));
 }
 
+void for_report_trap_counts(std::uint32_t option_word, const TrapCounts& counts) {
+    struct Kind {
+        unsigned bit;
+        int TrapCounts::*count;
+        unsigned message;
+    };
+    static const Kind kKinds[] = {
+        {9, &TrapCounts::underflow, 300},
+        {8, &TrapCounts::overflow, 298},
+        {10, &TrapCounts::divide_by_zero, 299},
+        {11, &TrapCounts::invalid, 297},
+    };
+    for (const Kind& k : kKinds) {
+        int n = counts.*k.count;
+        if ((option_word >> k.bit) & 1u && n != 0) for_report(status_of(k.message), 1, n);
+    }
+}
+
 // ---- processor exceptions -------------------------------------------------
 
 unsigned for_signal_message(int signo, int si_code) {

@@ -96,6 +96,14 @@ unsigned for_signal_message(int signo, int si_code);
 // Reports and ends the run with the status code, whatever the severity.
 void for_report_trap(int parameter);
 
+// Floating-point traps counted during the run, reported at exit when the
+// start-up option word asks for them (bit 9 underflow, 8 overflow, 10
+// divide by zero, 11 invalid): each non-zero count as information.
+struct TrapCounts {
+    int underflow, overflow, divide_by_zero, invalid;
+};
+void for_report_trap_counts(std::uint32_t option_word, const TrapCounts& counts);
+
 // The fatal path.  Tests install a hook that observes the end of the
 // program instead of ending the test process; the hook must not return
 // (it may throw or longjmp out in a test).

@@ -246,6 +246,17 @@ TEST_F(Diags, TrapParameters) {
     }
 }
 
+// Trap counts at exit: only the kinds the option word asks for, only when
+// non-zero, in the order underflow, overflow, divide by zero, invalid.
+TEST_F(Diags, TrapCountsAtExit) {
+    TrapCounts counts{2, 0, 5, 1};
+    std::string out = captured([&] { for_report_trap_counts((1u << 9) | (1u << 8) | (1u << 10), counts); });
+    EXPECT_EQ(bracket(out), bracket("forrtl: info (300): 2 floating underflow traps\r\n"
+                                    "forrtl: info (299): 5 floating divide-by-zero traps\r\n"));
+    out = captured([&] { for_report_trap_counts(0, counts); });
+    EXPECT_EQ(out, "");
+}
+
 // The system's text joined to the prefix; an errno without a text falls
 // back to the fixed wording.  Both end their line.
 TEST_F(Diags, SystemErrorLine) {
