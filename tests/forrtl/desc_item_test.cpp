@@ -17,7 +17,7 @@ ArgWord word_of(std::int64_t value) { return static_cast<ArgWord>(static_cast<st
 // 20-character variable (56, 4 with the words 20 and its address).
 TEST(ItemDescriptor, ScalarAndCharacterVariable) {
     std::int32_t number = 7;
-    char name[20];
+    char name[20] = {};
     const std::uint8_t list[] = {9, 3, 56, 4, 26, 3, 1, 0};
     float real = 1.5f;
     const ArgWord args[] = {word_of(&number), 20, word_of(name), word_of(&real)};
@@ -84,10 +84,10 @@ TEST(ItemDescriptor, InlineValues) {
 }
 
 TEST(ItemDescriptor, ArraysAndSections) {
-    float reals[10];
-    char names[3][10];
-    std::int32_t matrix[4][5];
-    char labels[4][6];
+    float reals[10] = {};
+    char names[3][10] = {};
+    std::int32_t matrix[4][5] = {};
+    char labels[4][6] = {};
     const std::uint8_t list[] = {26, 5, 56, 6, 9, 7, 56, 8, 9, 7, 1, 0};
     const ArgWord args[] = {
         40, word_of(reals),                                  // kind 5
@@ -193,7 +193,7 @@ TEST(ItemDescriptor, TypeSizes) {
 // items_remain looks ahead without consuming: items of zero length do not
 // count, the terminator 2 leaves the answer to a later call.
 TEST(ItemDescriptor, ItemsRemain) {
-    char text[4];
+    char text[4] = {};
     std::int32_t number = 0;
     const ArgWord args[] = {0, word_of(text), word_of(&number)};
     struct Row {
