@@ -1,6 +1,7 @@
 #include "for_diags.h"
 
 #include "for_exit_handler.h"
+#include "for_io.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -67,10 +68,30 @@ void for_report_system_error(const char* prefix, int err) {
 }
 
 int for_handle_io_error(int action, Status code, Lub* lub) {
-    (void)action;
-    (void)lub;
-    for_report(code, 0);
-    return static_cast<int>(status_number(code));
+    // Interim common exit until the full diagnostics land: error and end
+    // branches, the console line feed, the kept system error, the message
+    // with unit and file, then the unit action.
+    int number = static_cast<int>(status_number(code));
+    int result = number;
+    bool eof = number == MSG_END_OF_FILE || number == MSG_EOF_ENCOUNTERED;
+    bool eor = number == MSG_END_OF_RECORD || number == MSG_EOR_ENCOUNTERED;
+    if (lub && lub->error_branch) {
+        lub->system_error = 0;
+        result = eof ? -1 : eor ? -2 : number;
+    } else if (lub && lub->end_branch && (eof || number == MSG_TOO_MANY_RECORDS)) {
+        result = -1;
+    } else if (lub && lub->eor_branch && eor) {
+        result = -2;
+    } else {
+        for_console_line_feed_before_report();
+        if (lub && lub->system_error) {
+            for_report_system_error("forrtl", lub->system_error);
+            lub->system_error = 0;
+        }
+        for_report(code, 2, lub ? lub->unit : 0, for_unit_name(lub));
+    }
+    for_io_error_action(action, lub);
+    return result;
 }
 
 }  // namespace forrtl
