@@ -10,6 +10,8 @@
 #include "for_stmt.h"
 #include "forrtl/stmt_files.h"
 #include "forrtl/stmt_items.h"
+#include "forrtl/unit_fixture.h"
+#include "for_open_params.h"
 
 using namespace forrtl;
 using stmt_test::Area;
@@ -182,4 +184,32 @@ TEST_F(ListWriteFile, RecordsOnAFile) {
     for (int i = 1; i <= 6; ++i) six += "           " + std::to_string(i);
     std::string expect = " " + std::string(text) + name + "\r\n" + six + "\r\n" + "           7\r\n" + "\r\n";
     EXPECT_EQ(bytes(path), expect);
+}
+
+// DELIM= on the connection: under the standard-rules option the value stands
+// between delimiters, those inside doubled, with a blank before it after a
+// value.  RECL= sets the record width.
+TEST_F(ListWriteFile, DelimitersAndRecordLength) {
+    using unit_test::Keywords;
+    using unit_test::open_unit;
+    std::string path = dir + "/delim.txt";
+    ASSERT_EQ(open_unit(42, Keywords().text(KW_FILE, path).text(KW_DELIM, "QUOTE")), 0);
+    used.push_back(42);
+    const std::int32_t five = 5;
+    Items items;
+    items.chars("it\"s", 4).i4(&five).chars("ab", 2).end();
+    ASSERT_EQ(list_write_begin(42, kFlags, items.l(), items.a()), 0);
+    ASSERT_EQ(list_write_begin(42, 0, items.l(), items.a()), 0);
+    close_unit(42);
+    EXPECT_EQ(bytes(path), " \"it\"\"s\"           5 \"ab\"\r\n it\"s           5ab\r\n");
+
+    std::string narrow = dir + "/recl.txt";
+    ASSERT_EQ(open_unit(43, Keywords().text(KW_FILE, narrow).inline_int(KW_RECL, 30)), 0);
+    used.push_back(43);
+    const std::int32_t ints[3] = {1, 2, 3};
+    Items three;
+    three.array(TYPE_INT4, ints, sizeof ints).end();
+    ASSERT_EQ(list_write_begin(43, kFlags, three.l(), three.a()), 0);
+    close_unit(43);
+    EXPECT_EQ(bytes(narrow), "           1           2\r\n           3\r\n");
 }

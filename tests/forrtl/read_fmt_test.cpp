@@ -11,6 +11,8 @@
 #include "for_stmt.h"
 #include "forrtl/stmt_files.h"
 #include "forrtl/stmt_items.h"
+#include "forrtl/unit_fixture.h"
+#include "for_open_params.h"
 
 using namespace forrtl;
 using stmt_test::Items;
@@ -159,4 +161,35 @@ TEST_F(FormatReadFile, NonAdvancingRead) {
     EXPECT_EQ(size, 0);
     ASSERT_EQ(format_read_begin(52, kFlags | SF_FORMAT_TEXT, fmt, 4, items.l(), items.a()), 0);
     EXPECT_EQ(std::string(part, 3), "nex");
+}
+
+// BLANK= of the connection sets the blank mode each statement starts with;
+// PAD='NO' makes a short record error 67 under the standard-rules option and
+// shortens the field otherwise.
+TEST_F(FormatReadFile, BlankAndPadOfTheConnection) {
+    using unit_test::Keywords;
+    using unit_test::open_unit;
+    put(dir + "/b.txt", "1 2\n1 2\n");
+    ASSERT_EQ(open_unit(53, Keywords().text(KW_FILE, dir + "/b.txt").text(KW_BLANK, "ZERO")), 0);
+    used.push_back(53);
+    std::int32_t v = 0;
+    auto fmt = reinterpret_cast<const std::uint8_t*>("(I3)");
+    ASSERT_EQ(format_read_begin(53, kFlags | SF_FORMAT_TEXT, fmt, 4, Items().i4(&v).end().l(), Items().i4(&v).a()), 0);
+    EXPECT_EQ(v, 102);
+    auto bn = reinterpret_cast<const std::uint8_t*>("(BN,I3)");
+    ASSERT_EQ(format_read_begin(53, kFlags | SF_FORMAT_TEXT, bn, 7, Items().i4(&v).end().l(), Items().i4(&v).a()), 0);
+    EXPECT_EQ(v, 12);
+
+    put(dir + "/p.txt", "12\n12\n");
+    ASSERT_EQ(open_unit(54, Keywords().text(KW_FILE, dir + "/p.txt").text(KW_PAD, "NO")), 0);
+    used.push_back(54);
+    auto i5 = reinterpret_cast<const std::uint8_t*>("(I5)");
+    v = -1;
+    EXPECT_EQ(format_read_begin(54, kBranch | SF_FORMAT_TEXT, i5, 4, Items().i4(&v).end().l(), Items().i4(&v).a()),
+              MSG_TOO_MUCH_DATA);
+    EXPECT_EQ(v, -1);
+    EXPECT_EQ(format_read_begin(54, SF_ERROR_BRANCH | SF_FORMAT_TEXT, i5, 4, Items().i4(&v).end().l(),
+                                Items().i4(&v).a()),
+              0);
+    EXPECT_EQ(v, 12);
 }

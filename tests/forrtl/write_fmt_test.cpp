@@ -11,6 +11,8 @@
 #include "for_stmt.h"
 #include "forrtl/stmt_files.h"
 #include "forrtl/stmt_items.h"
+#include "forrtl/unit_fixture.h"
+#include "for_open_params.h"
 
 using namespace forrtl;
 using stmt_test::Area;
@@ -272,4 +274,43 @@ TEST_F(FormatWriteFile, NonAdvancingWrite) {
               MSG_INVALID_ARGUMENT);
     close_unit(33);
     EXPECT_EQ(bytes(path), "abcdef\r\n");
+}
+
+// The connection decides whether a formatted sequential statement may run:
+// 257 on an unformatted connection, 259 on a direct-access one, 47 for a
+// WRITE on a read-only one.
+TEST_F(FormatWriteFile, ConnectionChecks) {
+    using unit_test::Keywords;
+    using unit_test::open_unit;
+    std::int32_t five = 5;
+    const char* format = "(I3)";
+    auto fmt = reinterpret_cast<const std::uint8_t*>(format);
+    Items items;
+    items.i4(&five).end();
+
+    ASSERT_EQ(open_unit(34, Keywords().text(KW_FILE, dir + "/u.bin").text(KW_FORM, "UNFORMATTED")), 0);
+    used.push_back(34);
+    EXPECT_EQ(format_write_begin(34, kBranch | SF_FORMAT_TEXT, fmt, 4, items.l(), items.a()),
+              MSG_FORMATTED_TO_UNFORMATTED);
+    EXPECT_EQ(format_read_begin(34, kBranch | SF_FORMAT_TEXT, fmt, 4, items.l(), items.a()),
+              MSG_FORMATTED_TO_UNFORMATTED);
+    EXPECT_EQ(list_write_begin(34, kBranch, items.l(), items.a()), MSG_FORMATTED_TO_UNFORMATTED);
+
+    ASSERT_EQ(open_unit(35, Keywords().text(KW_FILE, dir + "/d.txt").text(KW_ACCESS, "DIRECT").inline_int(KW_RECL, 20)
+                                .text(KW_FORM, "FORMATTED")),
+              0);
+    used.push_back(35);
+    EXPECT_EQ(format_write_begin(35, kBranch | SF_FORMAT_TEXT, fmt, 4, items.l(), items.a()),
+              MSG_SEQUENTIAL_TO_DIRECT);
+
+    put(dir + "/r.txt", "old\n");
+    ASSERT_EQ(open_unit(36, Keywords().text(KW_FILE, dir + "/r.txt").text(KW_ACTION, "READ")), 0);
+    used.push_back(36);
+    EXPECT_EQ(format_write_begin(36, kBranch | SF_FORMAT_TEXT, fmt, 4, items.l(), items.a()), MSG_WRITE_READONLY);
+    // The unit is released after each failure: the next statement runs.
+    char text[3];
+    EXPECT_EQ(format_read_begin(36, kBranch | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>("(A3)"), 4,
+                                Items().chars(text, 3).end().l(), Items().chars(text, 3).a()),
+              0);
+    EXPECT_EQ(std::string(text, 3), "old");
 }
