@@ -66,6 +66,13 @@ TEST(ListReadStatement, ConversionByItemType) {
     EXPECT_EQ(flag, -1);
     EXPECT_EQ(read_list("'it''s'", 7, Items().chars(text, 6).end()), 0);
     EXPECT_EQ(std::string(text, 6), "it's  ");
+    float pair[2] = {0, 0};
+    EXPECT_EQ(read_list(" (1.5, 2.5) ", 12, Items().scalar(28, pair).end()), 0);
+    EXPECT_EQ(pair[0], 1.5f);
+    EXPECT_EQ(pair[1], 2.5f);
+    char names[2][3];
+    EXPECT_EQ(read_list("'ab' cd", 7, Items().char_array(&names[0][0], 6, 3).end()), 0);
+    EXPECT_EQ(std::string(&names[0][0], 6), "ab cd ");
 }
 
 // The first error ends the statement: 59 for a bad value, 64 for one out of

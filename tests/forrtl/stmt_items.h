@@ -44,6 +44,26 @@ struct Items {
         args.push_back(reinterpret_cast<ArgWord>(p));
         return *this;
     }
+    // A character array of `bytes` bytes of elements of `length` characters.
+    Items& char_array(const char* p, std::int64_t bytes, std::int64_t length) {
+        list.push_back(forrtl::TYPE_CHARACTER);
+        list.push_back(6);
+        args.push_back(static_cast<ArgWord>(bytes));
+        args.push_back(reinterpret_cast<ArgWord>(p));
+        args.push_back(static_cast<ArgWord>(length));
+        return *this;
+    }
+    // A section of rank 2: base, then (lower, upper, stride in bytes) per
+    // dimension.
+    Items& section2(std::uint8_t type, const void* base, std::int64_t l1, std::int64_t u1, std::int64_t s1,
+                    std::int64_t l2, std::int64_t u2, std::int64_t s2) {
+        list.push_back(type);
+        list.push_back(7);
+        for (ArgWord w : {ArgWord(2), reinterpret_cast<ArgWord>(base), ArgWord(l1), ArgWord(u1), ArgWord(s1),
+                          ArgWord(l2), ArgWord(u2), ArgWord(s2)})
+            args.push_back(w);
+        return *this;
+    }
     Items& end() {
         list.push_back(forrtl::ITEM_END_OF_LIST);
         list.push_back(0);

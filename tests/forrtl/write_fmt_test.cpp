@@ -153,6 +153,17 @@ TEST(FormatWrite, ArraysAndComplexElements) {
     EXPECT_EQ(area.record(1), padded("  3  4", 10));
     EXPECT_EQ(area.record(2), padded("  5", 10));
 
+    // Rows 1 and 2 of a 3 x 3 matrix stored by columns: storage order.
+    const std::int32_t matrix[9] = {11, 21, 31, 12, 22, 32, 13, 23, 33};
+    Area section(20, 1);
+    ASSERT_EQ(write_text(section, "(6I3)", Items().section2(TYPE_INT4, matrix, 1, 2, 4, 1, 3, 12).end()), 0);
+    EXPECT_EQ(section.record(0), padded(" 11 21 12 22 13 23", 20));
+
+    const char names[2][3] = {{'a', 'b', 'c'}, {'d', 'e', 'f'}};
+    Area chars(20, 1);
+    ASSERT_EQ(write_text(chars, "(A,A4)", Items().char_array(&names[0][0], 6, 3).end()), 0);
+    EXPECT_EQ(chars.record(0), padded("abc def", 20));
+
     const float pair[2] = {1.5f, -0.25f};
     Area c(20, 1);
     ASSERT_EQ(write_text(c, "('(',F5.2,',',F6.2,')')", Items().scalar(28, pair).end()), 0);
