@@ -257,6 +257,8 @@ Status edit_e(const RealValue& v, const RealEdit& r, char* field) {
 Status edit_f(const RealValue& v, const RealEdit& r, char* field) {
     bool denormal, special;
     if (is_denormal_or_special(v, denormal, special) && denormal) {
+        // A denormal takes the E form with the same w and d, so that it never
+        // prints as zero.
         RealEdit as_e = r;
         as_e.e = 0;
         as_e.letter = 'E';
@@ -301,9 +303,11 @@ Status edit_en(const RealValue& v, const RealEdit& r, char* field) {
     auto before_point = [](std::int32_t t) { return ((t - 1) % 3 + 3) % 3 + 1; };
     std::int32_t b = before_point(dd.exponent);
     if (b < 3) {
-        // Fewer digits before the point: round the exact value once more at
-        // the shorter length.  A carry out of the first digit can move the
-        // value to the next group of three.
+        // Fewer digits before the point: fewer significant digits.  They are
+        // rounded from the exact value, not from the longer digit string, so
+        // that no value is rounded twice (1.23496 in EN10.2 is 1.23, not
+        // 1.24).  A carry out of the first digit can move the value to the
+        // next group of three (99.996 becomes 100.00).
         std::int32_t t = dd.exponent;
         if (generate_decimal_digits(v.address, v.width, DIGITS_SIGNIFICANT, r.d + b, -1,
                                                 buffer, dd))
