@@ -146,7 +146,16 @@ bool put_fixed(char* field, std::int32_t w, const DecimalDigits& dd, std::int32_
         for (std::int64_t k = 0; k < int_digits; ++k) *p++ = digit_at(dd, i++);
     }
     *p++ = '.';
-    for (std::int64_t k = 0; k < places; ++k) *p++ = digit_at(dd, i++);
+    // Fraction places: zeros before the first digit, the digits, zeros after.
+    std::int64_t end = i + places;
+    for (; i < end && (i < 0 || dd.kind != DIGITS_NORMAL); ++i) *p++ = '0';
+    if (i < end && i < dd.count) {
+        std::int64_t n = (end < dd.count ? end : dd.count) - i;
+        std::memcpy(p, dd.digits + i, std::size_t(n));
+        p += n;
+        i += n;
+    }
+    for (; i < end; ++i) *p++ = '0';
     return true;
 }
 
