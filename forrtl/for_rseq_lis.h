@@ -66,6 +66,13 @@ struct ListReadState {
     bool logical_value;
     bool has_point;             // number shape
     bool has_exponent;
+    // A plain number ([sign] digits [. digits] [letter [sign] digits], at
+    // most 19 significant digits) as collected while scanning it:
+    // (-1)^negative * mantissa * 10^exp10.
+    bool plain;
+    bool plain_negative;
+    std::uint64_t plain_mantissa;
+    std::int32_t plain_exp10;
     const char* token;          // number, undelimited string or quoted string text
     std::int32_t token_length;
     std::int32_t part2_offset;  // complex: second part token in the string buffer

@@ -156,6 +156,9 @@ TEST(InputEditing, RealFields) {
         // Rounded once to single precision, not through double (which would
         // land on the tie 1 + 2^-24 and round to even).
         {"F40 no double rounding", desc(FC_F, 40, 0), "1.0000000596046447763", 4, 0, 0x3F800001u, 0},
+        // 17 digits whose double is the tie 1 + 2^-24: decided exactly.
+        {"F40 tie in double, above", desc(FC_F, 40, 0), "1.0000000596046448", 4, 0, 0x3F800001u, 0},
+        {"F40 tie in double, below", desc(FC_F, 40, 0), "1.0000000596046447", 4, 0, 0x3F800000u, 0},
         {"F40 leading zeros", desc(FC_F, 40, 0), "0000000000000000000000000000000012.5", 8, 12.5, 0, 0},
         {"F40 many fraction zeros", desc(FC_F, 40, 0), "0.000000000000000000000000000000125", 8, 1.25e-31, 0, 0},
         {"F0 real8 defaults 25.16", desc(FC_F0, 0), "1234567890123456789", 8, 123.4567890123456789, 0, 0},

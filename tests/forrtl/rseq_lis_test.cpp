@@ -1,7 +1,10 @@
 // List-directed input: the scanner on in-memory records.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -380,13 +383,54 @@ TEST(ListInput, CalculatorEntryFile) {
 
 // Reals of both precisions are rounded once, to the item's own precision.
 TEST(ListInput, RealPrecision) {
-    Lines lines{{"0.1 0.1 1.0000000596046447763 3.4028235e38 1e-45"}};
+    Lines lines{{"0.1 0.1 1.0000000596046447763 3.4028235e38 1e-45 123456789012345678901234567890"}};
     std::vector<Value> values{Value::of(TYPE_REAL4), Value::of(TYPE_REAL8), Value::of(TYPE_REAL4),
-                              Value::of(TYPE_REAL4), Value::of(TYPE_REAL4)};
+                              Value::of(TYPE_REAL4), Value::of(TYPE_REAL4), Value::of(TYPE_REAL4)};
     ASSERT_EQ(run(lines, values), 0u);
     EXPECT_EQ(values[0].f(), 0.1f);
     EXPECT_EQ(values[1].d(), 0.1);
     EXPECT_EQ(values[2].f(), std::nextafter(1.0f, 2.0f));
     EXPECT_EQ(values[3].f(), 3.4028235e38f);
     EXPECT_EQ(values[4].f(), std::nextafter(0.0f, 1.0f));
+    EXPECT_EQ(values[5].f(), 1.2345679e29f);
+}
+
+// Numbers of every shape read exactly as std::from_chars reads them, for
+// both precisions: plain short numbers take the scanner's own path, long
+// ones the general conversion.
+TEST(ListInput, RealsAreCorrectlyRounded) {
+    std::mt19937_64 rng(7);
+    std::vector<std::string> tokens;
+    for (int i = 0; i < 40000; ++i) {
+        std::string t = rng() % 2 ? "-" : "";
+        const int before = int(rng() % 12), after = int(rng() % 14);
+        for (int k = 0; k < before; ++k) t += char('0' + rng() % 10);
+        t += '.';
+        for (int k = 0; k < after; ++k) t += char('0' + rng() % 10);
+        if (before + after == 0) t += '7';
+        if (rng() % 3 == 0) t += "e" + std::to_string(int(rng() % 50) - 25);
+        tokens.push_back(t);
+    }
+    Lines lines;
+    for (std::size_t i = 0; i < tokens.size(); i += 5) {
+        std::string line;
+        for (std::size_t k = i; k < i + 5 && k < tokens.size(); ++k) line += tokens[k] + (k % 2 ? "," : "  ");
+        lines.lines.push_back(line);
+    }
+    std::vector<Value> values;
+    for (std::size_t i = 0; i < tokens.size(); ++i) values.push_back(Value::of(i % 2 ? TYPE_REAL8 : TYPE_REAL4));
+    ASSERT_EQ(run(lines, values), 0u);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& t = tokens[i];
+        // from_chars takes no "+" and no leading "." without a digit before it.
+        if (i % 2) {
+            double expected;
+            std::from_chars(t.data(), t.data() + t.size(), expected);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(values[i].d()), std::bit_cast<std::uint64_t>(expected)) << t;
+        } else {
+            float expected;
+            std::from_chars(t.data(), t.data() + t.size(), expected);
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(values[i].f()), std::bit_cast<std::uint32_t>(expected)) << t;
+        }
+    }
 }
