@@ -416,6 +416,7 @@ Status edit_real(const InputEdit& edit, const InputField& field, const InputItem
 TypeClass classify_item_type(std::uint8_t type) { return kTypeTable.entry[type]; }
 
 bool store_integer(void* address, int size, TypeFamily family, bool negative, std::uint64_t magnitude) {
+    if (size != 1 && size != 2 && size != 4 && size != 8) return false;
     std::uint64_t bits;
     if (family == TF_UNSIGNED) {
         if (negative && magnitude != 0) return false;

@@ -145,6 +145,8 @@ TEST(InputEditing, RealFields) {
         {"F8.0 real4 1e39", desc(FC_F, 20, 0), "1e39", 4, 0, 0, 64},
         {"F8.0 real4 1e-40 denormal", desc(FC_F, 20, 0), "1e-40", 4, 0, 0x000116C2u, 0},
         {"F8.0 real4 1e-45 smallest", desc(FC_F, 20, 0), "1e-45", 4, 0, 0x00000001u, 0},
+        {"F8.0 real4 8e-46 rounds up", desc(FC_F, 20, 0), "8e-46", 4, 0, 0x00000001u, 0},
+        {"F8.0 real4 6e-46 rounds to zero", desc(FC_F, 20, 0), "-6e-46", 4, 0, 0x80000000u, 0},
         {"F8.0 real4 -1e-50 zero", desc(FC_F, 20, 0), "-1e-50", 4, 0, 0x80000000u, 0},
         {"F8.0 real8 over", desc(FC_F, 20, 0), "1.8e308", 8, 0, 0, 64},
         {"F8.0 real8 1e-400", desc(FC_F, 20, 0), "1e-400", 8, 0.0, 0, 0},
