@@ -95,28 +95,22 @@ Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
     // The plain form: [sign] digits [. digits] [letter [sign] digits].
     bool plain = true, negative = false, any_digit = false;
     std::uint64_t mantissa = 0;
-    int significant = 0;
     std::int32_t fraction = 0;
     std::int32_t exp10 = 0;
     if (i < length && (rec[i] == '+' || rec[i] == '-')) negative = rec[i++] == '-';
-    for (; i < length && is_digit(rec[i]); ++i) {
-        any_digit = true;
-        if (significant || rec[i] != '0') {
-            mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
-            ++significant;
-        }
-    }
+    // Leading zeros are counted too: a number of more than 19 digits takes
+    // the general conversion.
+    std::int32_t digits_start = i;
+    for (; i < length && is_digit(rec[i]); ++i) mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
+    std::int32_t digits = i - digits_start;
     if (i < length && rec[i] == '.') {
         point = true;
-        for (++i; i < length && is_digit(rec[i]); ++i) {
-            any_digit = true;
-            ++fraction;
-            if (significant || rec[i] != '0') {
-                mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
-                ++significant;
-            }
-        }
+        digits_start = ++i;
+        for (; i < length && is_digit(rec[i]); ++i) mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
+        fraction = i - digits_start;
+        digits += fraction;
     }
+    any_digit = digits > 0;
     if (i < length && class_of(rec[i]) == SC_EXPONENT) {
         if (i == start) return syntax_error();
         exponent = true;
@@ -130,7 +124,7 @@ Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
         if (exp_negative) exp10 = -exp10;
         plain = exp_digit;
     }
-    plain = plain && any_digit && significant <= 19;
+    plain = plain && any_digit && digits <= 19;
 
     // Whatever follows: more number characters (not a plain number), a
     // repeat count's "*", the end of the token, or a bad character.
