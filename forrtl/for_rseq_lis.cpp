@@ -93,7 +93,7 @@ Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
     star = false;
 
     // The plain form: [sign] digits [. digits] [letter [sign] digits].
-    bool plain = true, negative = false, any_digit = false;
+    bool plain = true, negative = false;
     std::uint64_t mantissa = 0;
     std::int32_t fraction = 0;
     std::int32_t exp10 = 0;
@@ -110,7 +110,7 @@ Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
         fraction = i - digits_start;
         digits += fraction;
     }
-    any_digit = digits > 0;
+    const bool any_digit = digits > 0;
     if (i < length && class_of(rec[i]) == SC_EXPONENT) {
         if (i == start) return syntax_error();
         exponent = true;

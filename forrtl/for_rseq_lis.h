@@ -9,7 +9,10 @@
 //
 // One statement: list_scan_begin (reads the first record), list_scan_item
 // once per element (arrays element by element, complex values as one
-// element), list_scan_end.  The first failure stops the statement: the
+// element), list_scan_end.  The statement entries list_read_begin and
+// list_read_item (for_stmt.h) find the unit, keep a ListReadState for the
+// statement, give it the unit's record layer as its source and call these
+// for each element of each item.  The first failure stops the statement: the
 // items satisfied before it keep their new values, later calls return the
 // same status without touching their items.
 #pragma once
