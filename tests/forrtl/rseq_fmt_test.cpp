@@ -261,6 +261,10 @@ TEST(InputEditing, LogicalFields) {
         else stored = value;
         EXPECT_EQ(stored, row.expected) << row.label;
     }
+    // G on a logical item reads as L.
+    std::int32_t flag = 0;
+    ASSERT_EQ(read_one("  .T", desc(FC_G, 4, 1), 16, &flag), 0u);
+    EXPECT_EQ(flag, -1);
 }
 
 // A fields: rightmost characters of a wide field, blanks after a narrow
