@@ -297,7 +297,7 @@ Status resolve_file_name(Lub* lub, const OpenParams& params, ResolvedName& out) 
         else if (code == -6 && !g_host) out.std_fd = STDOUT_FILENO;
         return 0;
     }
-    char path[4 * kMaxName + 4];
+    char path[6 * kMaxName];
     const char* source = name;
     if (params.defaultfile && params.defaultfile_length > 0 && name[0] != '/') {
         char dir[kMaxName + 2];
@@ -315,7 +315,9 @@ Status resolve_file_name(Lub* lub, const OpenParams& params, ResolvedName& out) 
         return 0;
     }
     if (!full_path(source, out.name, sizeof out.name)) {
-        std::snprintf(out.name, sizeof out.name, "%s", source);
+        std::size_t n = std::strlen(source);
+        if (n >= sizeof out.name) return status_of(MSG_FILE_NAME_ERROR);
+        std::memcpy(out.name, source, n + 1);
     }
     out.length = static_cast<int>(std::strlen(out.name));
     return 0;

@@ -463,6 +463,7 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
         }
         // Another file: the old one is closed as by CLOSE without STATUS.
         for_close_connection(lub, 0);
+        for_clear_connection(lub);
         copy_options(lub, flags);
         pre = &resolved;
     }
