@@ -283,7 +283,8 @@ Status for_release_and_free(Lub* b) {
         }
     }
     for_runtime_unlock(bucket.lock.lock);
-    restore_signals();
+    // Unlinked: no statement can reach the block any more.
+    unlock_header(b->lock);
     free_block(b);
     return 0;
 }

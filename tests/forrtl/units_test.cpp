@@ -1,5 +1,6 @@
 // Units and their connection: OPEN, INQUIRE and CLOSE through the statement
 // entry points, the unit table, names and devices.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -397,6 +398,80 @@ TEST_F(UnitsTest, ExitHandlerClosesEveryUnitWithItsDisposition) {
     EXPECT_EQ(slurp("keep.dat"), "k\r\n");
     EXPECT_EQ(slurp("far.dat"), "f\r\n");
     EXPECT_FALSE(exists("gone.dat"));
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Standard input and output replaced by files for the length of a test.
+class ConsoleTest : public TempDirTest {
+protected:
+    void redirect(int fd, const std::string& file, int flags) {
+        int saved = dup(fd);
+        int f = open(file.c_str(), flags, 0644);
+        ASSERT_GE(f, 0);
+        dup2(f, fd);
+        close(f);
+        saved_.push_back({fd, saved});
+    }
+    void TearDown() override {
+        for_close_all_units();
+        for (auto [fd, saved] : saved_) {
+            dup2(saved, fd);
+            close(saved);
+        }
+        TempDirTest::TearDown();
+    }
+    std::vector<std::pair<int, int>> saved_;
+};
+
+TEST_F(ConsoleTest, UnitFiveReadsStandardInputAndGivesReadAheadBack) {
+    spit("stdin.txt", "quartz\r\nnext line\n");
+    redirect(0, "stdin.txt", O_RDONLY);
+    std::vector<std::string> records;
+    ASSERT_EQ(read_records(5, 1, records), 0u);
+    EXPECT_EQ(records, (std::vector<std::string>{"quartz"}));
+    EXPECT_EQ(close_unit(5), 0);
+    // Standard input stays open, positioned after the record that was used.
+    EXPECT_EQ(lseek(0, 0, SEEK_CUR), 8);
+}
+
+TEST_F(ConsoleTest, MissingNameIsAskedForOnTheConsole) {
+    spit("answers.txt", "   \n  typed.dat  \n");
+    redirect(0, "answers.txt", O_RDONLY);
+    redirect(1, "shown.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    for_set_command_line(1, nullptr);
+    int r = open_unit(44, Keywords().text(KW_STATUS, "new"), kBranch | SF_PROMPT_NAMES);
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(exists("typed.dat"));
+    const std::string prompt = "File name missing or blank - please enter file name\r\nUNIT 44? ";
+    EXPECT_EQ(slurp("shown.txt"), prompt + prompt);
+}
+
+TEST_F(ConsoleTest, DefaultUnitsFollowTheirVariablesOrTheConsole) {
+    redirect(1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    setenv("FOR_PRINT", "printed.txt", 1);
+    EXPECT_EQ(write_records(-1, {"by PRINT"}), 0u);
+    unsetenv("FOR_PRINT");
+    EXPECT_EQ(write_records(-2, {"by TYPE"}), 0u);
+    EXPECT_EQ(write_records(6, {"on six"}), 0u);
+    for_close_all_units();
+    EXPECT_EQ(slurp("printed.txt"), "by PRINT\r\n");
+    EXPECT_EQ(slurp("stdout.txt"), "by TYPE\r\non six\r\n");
+}
+
+TEST_F(UnitsTest, InternalUnitsAreFreshBlocksOffTheTable) {
+    Lub* a = nullptr;
+    Lub* b = nullptr;
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &a), 0u);
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &b), 0u);  // nested internal transfers are allowed
+    EXPECT_NE(a, b);
+    EXPECT_NE(a->internal_area, nullptr);
+    for_release_unit(b);
+    for_release_unit(a);
     UnitCursor cursor{};
     EXPECT_EQ(for_next_unit(cursor), nullptr);
 }
