@@ -330,3 +330,69 @@ TEST_F(RecordsTest, ConsoleUnitsAreWindowsUnderTheHost) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RecordsTest, SegmentedRecordsRoundTrip) {
+    Keywords kw;
+    kw.text(KW_FILE, "seg.dat").text(KW_FORM, "unformatted").text(KW_RECORDTYPE, "segmented");
+    ASSERT_EQ(open_unit(35, kw), 0);
+    Lub* lub = nullptr;
+    ASSERT_EQ(for_lookup_unit(35, SK_WRITE, &lub), 0u);
+    for (const char* text : {"odd", "even"}) {
+        ASSERT_EQ(for_begin_output_record(lub), 0u);
+        std::size_t n = std::strlen(text);
+        std::memcpy(lub->rec.buffer + lub->rec.pos, text, n);
+        lub->rec.pos += static_cast<std::int32_t>(n);
+        ASSERT_EQ(for_put_unformatted_record(lub), 0u);
+    }
+    for_release_unit(lub);
+    ASSERT_EQ(close_unit(35), 0);
+    EXPECT_EQ(visible(slurp("seg.dat")), visible(std::string("\x03\0odd\0\x04\0even", 12)));
+    ASSERT_EQ(open_unit(35, kw), 0);
+    ASSERT_EQ(for_lookup_unit(35, SK_READ, &lub), 0u);
+    std::vector<std::string> got;
+    while (for_get_record(lub) == 0) got.emplace_back(lub->rec.buffer + lub->rec.start, lub->rec.buffer + lub->rec.end);
+    for_release_unit(lub);
+    EXPECT_EQ(got, (std::vector<std::string>{"odd", "even"}));
+}
+
+// A window of its own for a USER unit under the host, titled by TITLE=.
+TEST_F(RecordsTest, UserUnitOpensItsOwnWindowUnderTheHost) {
+    static std::string title;
+    static std::vector<int> windows;
+    HostOps ops{};
+    ops.open_window = [](const char* t) {
+        title = t ? t : "";
+        return 1027;
+    };
+    ops.write_text = [](const char*, int length, int window, int) {
+        windows.push_back(window);
+        return length;
+    };
+    ops.current_window = [] { return 1024; };
+    ops.select_window = [](int) { return 1; };
+    ops.activate_window = [](int) { return 1; };
+    ops.close_window = [](int window, int keep) {
+        windows.push_back(-window - keep);
+        return 0;
+    };
+    for_register_host(&ops);
+    int opened = open_unit(46, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot  "));
+    Status written = write_records(46, {"in the plot window"});
+    int closed = close_unit(46);
+    int untitled = open_unit(47, Keywords().text(KW_FILE, "user."));
+    std::string second_title = title;
+    for_close_all_units();
+    for_register_host(nullptr);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(untitled, 0);
+    EXPECT_EQ(second_title, "Unit 47");
+    ASSERT_GE(windows.size(), 2u);
+    EXPECT_EQ(windows[0], 1027);   // the record went to the unit's own window
+    EXPECT_EQ(windows[1], -1027);  // CLOSE without STATUS destroys it
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -474,6 +475,56 @@ TEST_F(UnitsTest, InternalUnitsAreFreshBlocksOffTheTable) {
     for_release_unit(a);
     UnitCursor cursor{};
     EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UnitsTest, DefaultFileAndReplace) {
+    mkdir("sub", 0777);
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "a.dat").text(KW_DEFAULTFILE, "  sub  ").text(KW_STATUS, "new")),
+              0);
+    ASSERT_EQ(write_records(45, {"in sub"}), 0u);
+    EXPECT_EQ(close_unit(45), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "in sub\r\n");
+    // REPLACE empties an existing file at once, before anything is written.
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "sub/a.dat").text(KW_STATUS, "replace")), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "");
+    EXPECT_EQ(close_unit(45), 0);
+}
+
+// Statements on one unit from several threads never mix their records.
+TEST_F(UnitsTest, ThreadsTakeTurnsOnAUnit) {
+    ASSERT_EQ(open_unit(61, Keywords().text(KW_FILE, "threads.txt")), 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 100; ++i) {
+                std::string record = "thread " + std::to_string(t) + " record " + std::to_string(i);
+                if (write_records(61, {record, record}) != 0) ++failures;
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(close_unit(61), 0);
+    std::string all = slurp("threads.txt");
+    // Each statement's two records stay together.
+    std::size_t at = 0;
+    int pairs = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        std::string first = all.substr(at, end - at);
+        std::size_t end2 = all.find("\r\n", end + 2);
+        ASSERT_NE(end2, std::string::npos);
+        EXPECT_EQ(all.substr(end + 2, end2 - end - 2), first);
+        at = end2 + 2;
+        ++pairs;
+    }
+    EXPECT_EQ(pairs, 400);
 }
 
 }  // namespace
