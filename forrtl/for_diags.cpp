@@ -1,7 +1,7 @@
 #include "for_diags.h"
 
 #include "for_exit_handler.h"
-#include "for_io.h"
+#include "for_lub.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -67,14 +67,18 @@ void for_report_system_error(const char* prefix, int err) {
     std::fflush(stderr);
 }
 
+IoErrorHooks g_io_error_hooks{};
+
 int for_handle_io_error(int action, Status code, Lub* lub) {
     // Interim common exit until the full diagnostics land: error and end
     // branches, the console line feed, the kept system error, the message
-    // with unit and file, then the unit action.
+    // with unit and file, then the unit action, through the unit layer's
+    // hooks.
     int number = static_cast<int>(status_number(code));
     int result = number;
     bool eof = number == MSG_END_OF_FILE || number == MSG_EOF_ENCOUNTERED;
     bool eor = number == MSG_END_OF_RECORD || number == MSG_EOR_ENCOUNTERED;
+    if (lub && g_io_error_hooks.clear_pending) g_io_error_hooks.clear_pending(lub);
     if (lub && lub->error_branch) {
         lub->system_error = 0;
         result = eof ? -1 : eor ? -2 : number;
@@ -83,14 +87,17 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
     } else if (lub && lub->eor_branch && eor) {
         result = -2;
     } else {
-        for_console_line_feed_before_report();
+        if (g_io_error_hooks.console_line_feed) {
+            for (int u : {6, -2, 0, -1}) g_io_error_hooks.console_line_feed(u);
+        }
         if (lub && lub->system_error) {
             for_report_system_error("forrtl", lub->system_error);
             lub->system_error = 0;
         }
-        for_report(code, 2, lub ? lub->unit : 0, for_unit_name(lub));
+        for_report(code, 2, lub ? lub->unit : 0, lub && lub->name ? lub->name : "unknown");
     }
-    for_io_error_action(action, lub);
+    if (lub && action > IOERR_KEEP && action <= IOERR_CLOSE && g_io_error_hooks.action[action])
+        g_io_error_hooks.action[action](lub);
     return result;
 }
 

@@ -31,6 +31,21 @@ enum IoErrorAction { IOERR_KEEP = 0, IOERR_RELEASE = 1, IOERR_CLEAR_RELEASE = 2,
 // (message number, -1 end of file, -2 end of record) or reports.
 int for_handle_io_error(int action, Status code, Lub* lub);
 
+// What the unit layer plugs into the common I/O exit.  Any entry may stay
+// null: its step is then skipped.
+struct IoErrorHooks {
+    // Clears the pending-record flags of the unit's shared device node.
+    void (*clear_pending)(Lub* lub);
+    // Called for units 6, -2, 0 and -1 in that order before a report: when
+    // the unit is connected, its device node says the console line is open
+    // and its handle is where diagnostics go, writes one LF to it and marks
+    // the line closed, so that the message starts on a new line.
+    void (*console_line_feed)(int unit);
+    // Actions 1 to 3 (index by IoErrorAction; entry 0 stays null).
+    Status (*action[4])(Lub* lub);
+};
+extern IoErrorHooks g_io_error_hooks;
+
 // The fatal path.  Tests install a hook that observes the end of the
 // program instead of ending the test process; the hook must not return
 // (it may throw or longjmp out in a test).

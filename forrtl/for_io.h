@@ -112,13 +112,19 @@ void for_clear_connection(Lub* lub);
 // stand; registered as the exit handler's close-all.
 void for_close_all_units();
 
-// The actions of the I/O error exit: 1 release, 2 clear and release, 3 close
-// and release (0 keeps the unit).
-void for_io_error_action(int action, Lub* lub);
+// The unit layer's side of the I/O error exit (registered in the error
+// exit's hooks when the unit table is first used): release, clear and
+// release, close and release.
+Status for_io_error_release(Lub* lub);
+Status for_io_error_clear_release(Lub* lub);
+Status for_io_error_close(Lub* lub);
 
-// Before a diagnostic: a line feed on each console unit (6, -2, 0, -1)
-// whose line is open and whose device is where diagnostics go.
-void for_console_line_feed_before_report();
+// Clears the pending-record flags the unit holds on its device node.
+void for_clear_pending(Lub* lub);
+
+// Before a diagnostic: a line feed on console unit `unit` when its line is
+// open and its device is where diagnostics go.
+void for_console_line_feed(int unit);
 
 // The name of a unit for messages: its file name, or "unknown".
 const char* for_unit_name(const Lub* lub);

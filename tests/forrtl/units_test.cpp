@@ -27,12 +27,23 @@ using UnitsDeathTest = TempDirTest;
 // message 29 with unit 10 and the full path; the run ends with the status
 // code (its low 8 bits on POSIX).
 TEST_F(UnitsDeathTest, MissingOldFileReportsTwoLinesAndEnds) {
-    std::string expected = "forrtl: No such file or directory\n"
+    std::string expected = "forrtl: No such file or directory\r?\n"
                            "forrtl: severe \\(29\\): file not found, unit 10, file " +
                            path("quartz.dat") + "\r\n";
     EXPECT_EXIT(open_unit(10, Keywords().text(KW_FILE, "quartz.dat").text(KW_STATUS, "old").inline_int(KW_BLANK, 2),
                           kCalc),
                 ::testing::ExitedWithCode(0x1D), expected);
+}
+
+// A prompt left open on the console gets its line end before the report.
+TEST_F(UnitsDeathTest, OpenConsoleLineIsEndedBeforeAReport) {
+    auto run = [] {
+        dup2(2, 1);  // the console and the diagnostics on one stream
+        write_records(6, {"  entry .dat file (no extension) ??"}, true);
+        open_unit(10, Keywords().text(KW_FILE, "nowhere.dat").text(KW_STATUS, "old"), kCalc);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0x1D),
+                "  entry \\.dat file \\(no extension\\) \\?\\?\nforrtl: No such file");
 }
 
 TEST_F(UnitsTest, MissingOldFileWithErrorBranchReturns29Silently) {
