@@ -286,6 +286,10 @@ TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
     EXPECT_EQ(close_unit(40, Keywords().text(KW_DISPOSE, "keep")), 46);  // a scratch file cannot be kept
     EXPECT_EQ(close_unit(40), 0);
     EXPECT_FALSE(exists(stored));
+    // A refused scratch OPEN leaves no temporary file behind.
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
 TEST_F(UnitsTest, KeywordFailures) {
