@@ -60,7 +60,9 @@ Status for_close_connection(Lub* lub, int status_code) {
     if (lub->window_unit) {
         if (g_host) {
             int window = lub->device_code == -6 ? lub->handle : g_host->current_window();
-            bool keep = status_code != 0 || g_exit_running;
+            // Without STATUS (or with a deleting one) the window goes; KEEP,
+            // and every unit at termination, keeps it marked closed.
+            bool keep = status_code == DISP_KEEP || g_exit_running;
             g_host->close_window(window, keep ? 1 : 0);
         }
         lub->handle = -1;
@@ -109,7 +111,11 @@ Status for_close_connection(Lub* lub, int status_code) {
 
 void for_clear_connection(Lub* lub) {
     for_detach_device(lub);
-    if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) close(lub->handle);
+    if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) {
+        // A connection that failed half-way: a scratch file made for it goes too.
+        close(lub->handle);
+        if (lub->scratch && lub->name && lub->name != kUnknownName) unlink(lub->name);
+    }
     if (lub->spool_path) {
         if (lub->connected) unlink(lub->spool_path);
         std::free(lub->spool_path);
@@ -145,41 +151,40 @@ void for_close_all_units() {
     }
 }
 
-void for_io_error_action(int action, Lub* lub) {
-    if (!lub) return;
-    switch (action) {
-        case IOERR_RELEASE:
-            for_release_unit(lub);
-            break;
-        case IOERR_CLEAR_RELEASE:
-            for_clear_connection(lub);
-            for_release_unit(lub);
-            break;
-        case IOERR_CLOSE:
-            for_close_connection(lub, 0);
-            for_clear_connection(lub);
-            for_release_unit(lub);
-            break;
-        default:
-            break;
+Status for_io_error_release(Lub* lub) { return for_release_unit(lub); }
+
+Status for_io_error_clear_release(Lub* lub) {
+    for_clear_connection(lub);
+    return for_release_unit(lub);
+}
+
+Status for_io_error_close(Lub* lub) {
+    Status s = for_close_connection(lub, 0);
+    for_clear_connection(lub);
+    for_release_unit(lub);
+    return s;
+}
+
+void for_clear_pending(Lub* lub) {
+    DeviceNode* node = lub->device;
+    if (node && node->statement_owner == lub) {
+        node->record_pending = false;
+        node->statement_owner = nullptr;
     }
 }
 
-void for_console_line_feed_before_report() {
-    static const std::int32_t kConsoleUnits[] = {6, -2, 0, -1};
-    for (std::int32_t unit : kConsoleUnits) {
-        Lub* lub = for_peek_unit(unit);
-        if (!lub || !lub->connected || !lub->device) continue;
-        DeviceNode* node = lub->device;
-        if (!node->open_after_cr && !node->open_after_prompt) continue;
-        bool shows_diagnostics = g_host ? lub->window_unit
-                                        : lub->std_handle && (lub->handle == STDOUT_FILENO || lub->handle == STDERR_FILENO);
-        if (!shows_diagnostics) continue;
-        for_device_write(lub, "\n", 1);
-        node->open_after_cr = false;
-        node->open_after_prompt = false;
-        node->line_open_owner = nullptr;
-    }
+void for_console_line_feed(int unit) {
+    Lub* lub = for_peek_unit(unit);
+    if (!lub || !lub->connected || !lub->device) return;
+    DeviceNode* node = lub->device;
+    if (!node->open_after_cr && !node->open_after_prompt) return;
+    bool shows_diagnostics = g_host ? lub->window_unit
+                                    : lub->std_handle && (lub->handle == STDOUT_FILENO || lub->handle == STDERR_FILENO);
+    if (!shows_diagnostics) return;
+    for_device_write(lub, "\n", 1);
+    node->open_after_cr = false;
+    node->open_after_prompt = false;
+    node->line_open_owner = nullptr;
 }
 
 int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, const std::uint8_t* keywords,

@@ -101,10 +101,17 @@ const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+constexpr std::uint64_t kPow10u64[20] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull,
+    1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull,
+    100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+    1000000000000000000ull, 10000000000000000000ull};
+
+// Decimal digits of v (1 for 0): from the bit length, log10(2) ~ 1233 / 4096.
 int u64_digit_count(std::uint64_t v) {
-    int n = 1;
-    while (n < 20 && v >= std::uint64_t(kPow10.v[n])) ++n;
-    return n;
+    int bits = 64 - __builtin_clzll(v | 1);
+    int t = (bits * 1233) >> 12;
+    return t + (v >= kPow10u64[t] ? 1 : 0);
 }
 
 // Writes exactly n digits of v (v < 10^n), zero-filled on the left.
@@ -157,6 +164,16 @@ bool scale_128(std::uint64_t m, int q, int p, Scaled& out) {
     if (up10 > kMaxPow10 || down10 > kMaxPow10) return false;
     int num_bits = m_bits + up2 + kPow10.bits[up10];
     if (num_bits > 123) return false;
+    if (num_bits <= 59 && down10 == 0 && down2 > 0 && down2 <= 60) {
+        // The common case of short fields: everything fits in 64 bits.
+        std::uint64_t num64 = (m << up2) * std::uint64_t(kPow10.v[up10]);
+        std::uint64_t mask = (std::uint64_t(1) << down2) - 1;
+        std::uint64_t rem = num64 & mask;
+        out.floor = num64 >> down2;
+        out.round_up = (rem << 1) > mask;
+        out.ge_tenth = out.floor != 0 || num64 * 10 > mask;
+        return true;
+    }
     u128 num = (u128(m) << up2) * kPow10.v[up10];
     if (down10 == 0) {
         if (down2 == 0) {

@@ -2,7 +2,6 @@
 
 #include "for_exit_handler.h"
 #include "for_host.h"
-#include "for_io.h"
 #include "for_lub.h"
 #include "for_reentrancy.h"
 
@@ -409,8 +408,6 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
         // system error, then the run-time message with unit and file.
         if (g_io_error_hooks.console_line_feed) {
             for (int u : {6, -2, 0, -1}) g_io_error_hooks.console_line_feed(u);
-        } else {
-            for_console_line_feed_before_report();
         }
         if (kept_error) {
             for_report_system_error("forrtl", kept_error);
@@ -429,12 +426,8 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
     }
 
     // 6. The action on the unit.
-    if (lub && action > IOERR_KEEP && action <= IOERR_CLOSE) {
-        if (g_io_error_hooks.action[action])
-            g_io_error_hooks.action[action](lub);
-        else
-            for_io_error_action(action, lub);  // the unit layer's own actions
-    }
+    if (lub && action > IOERR_KEEP && action <= IOERR_CLOSE && g_io_error_hooks.action[action])
+        g_io_error_hooks.action[action](lub);
 
     // 7. The statement's result.
     return result;

@@ -66,32 +66,6 @@ Status edit_integer(const OutputItem& item, EditType et, std::int32_t w, std::in
     return put_integer_field(field, w, magnitude, m, sign) ? 0 : status_of(MSG_OUTPUT_CONVERSION);
 }
 
-// Digits of the item's bytes, read as one little-endian unsigned number, in
-// radix 2^bits.
-Status edit_radix(const std::uint8_t* bytes, std::int64_t length, int bits, std::int32_t w,
-                  std::int32_t m, char* field) {
-    if (m < 0) return overflow(field, w);
-    std::int64_t top = length - 1;
-    while (top >= 0 && bytes[top] == 0) --top;
-    std::int64_t bit_length = top < 0 ? 0 : top * 8 + (32 - __builtin_clz(bytes[top]));
-    std::int64_t digits = (bit_length + bits - 1) / bits;
-    std::int64_t shown = digits > m ? digits : m;
-    if (shown > w) return overflow(field, w);
-    std::int64_t blanks = w - shown;
-    std::memset(field, ' ', std::size_t(blanks));
-    char* p = field + w;
-    for (std::int64_t i = 0; i < shown; ++i) {
-        unsigned v = 0;
-        if (i < digits) {
-            for (int j = 0; j < bits; ++j) {
-                std::int64_t bit = i * bits + j;
-                if (bit < length * 8) v |= unsigned((bytes[bit >> 3] >> (bit & 7)) & 1) << j;
-            }
-        }
-        *--p = "0123456789ABCDEF"[v];
-    }
-    return 0;
-}
 
 Status edit_logical(const OutputItem& item, EditType et, std::int32_t w, std::uint32_t options,
                     char* field) {
@@ -172,7 +146,16 @@ bool put_fixed(char* field, std::int32_t w, const DecimalDigits& dd, std::int32_
         for (std::int64_t k = 0; k < int_digits; ++k) *p++ = digit_at(dd, i++);
     }
     *p++ = '.';
-    for (std::int64_t k = 0; k < places; ++k) *p++ = digit_at(dd, i++);
+    // Fraction places: zeros before the first digit, the digits, zeros after.
+    std::int64_t end = i + places;
+    for (; i < end && (i < 0 || dd.kind != DIGITS_NORMAL); ++i) *p++ = '0';
+    if (i < end && i < dd.count) {
+        std::int64_t n = (end < dd.count ? end : dd.count) - i;
+        std::memcpy(p, dd.digits + i, std::size_t(n));
+        p += n;
+        i += n;
+    }
+    for (; i < end; ++i) *p++ = '0';
     return true;
 }
 
@@ -283,6 +266,8 @@ Status edit_e(const RealValue& v, const RealEdit& r, char* field) {
 Status edit_f(const RealValue& v, const RealEdit& r, char* field) {
     bool denormal, special;
     if (is_denormal_or_special(v, denormal, special) && denormal) {
+        // A denormal takes the E form with the same w and d, so that it never
+        // prints as zero.
         RealEdit as_e = r;
         as_e.e = 0;
         as_e.letter = 'E';
@@ -327,9 +312,11 @@ Status edit_en(const RealValue& v, const RealEdit& r, char* field) {
     auto before_point = [](std::int32_t t) { return ((t - 1) % 3 + 3) % 3 + 1; };
     std::int32_t b = before_point(dd.exponent);
     if (b < 3) {
-        // Fewer digits before the point: round the exact value once more at
-        // the shorter length.  A carry out of the first digit can move the
-        // value to the next group of three.
+        // Fewer digits before the point: fewer significant digits.  They are
+        // rounded from the exact value, not from the longer digit string, so
+        // that no value is rounded twice (1.23496 in EN10.2 is 1.23, not
+        // 1.24).  A carry out of the first digit can move the value to the
+        // next group of three (99.996 becomes 100.00).
         std::int32_t t = dd.exponent;
         if (generate_decimal_digits(v.address, v.width, DIGITS_SIGNIFICANT, r.d + b, -1,
                                                 buffer, dd))
@@ -492,6 +479,32 @@ bool put_integer_field(char* field, std::int32_t w, std::uint64_t magnitude, std
     return true;
 }
 
+Status put_radix_field(const void* value, std::int64_t length, int bits, std::int32_t w,
+                       std::int32_t m, char* field) {
+    if (w < 0 || m < 0) return overflow(field, w);
+    const auto* bytes = static_cast<const std::uint8_t*>(value);
+    std::int64_t top = length - 1;
+    while (top >= 0 && bytes[top] == 0) --top;
+    std::int64_t bit_length = top < 0 ? 0 : top * 8 + (32 - __builtin_clz(bytes[top]));
+    std::int64_t digits = (bit_length + bits - 1) / bits;
+    std::int64_t shown = digits > m ? digits : m;
+    if (shown > w) return overflow(field, w);
+    std::int64_t blanks = w - shown;
+    std::memset(field, ' ', std::size_t(blanks));
+    char* p = field + w;
+    for (std::int64_t i = 0; i < shown; ++i) {
+        unsigned v = 0;
+        if (i < digits) {
+            for (int j = 0; j < bits; ++j) {
+                std::int64_t bit = i * bits + j;
+                if (bit < length * 8) v |= unsigned((bytes[bit >> 3] >> (bit & 7)) & 1) << j;
+            }
+        }
+        *--p = "0123456789ABCDEF"[v];
+    }
+    return 0;
+}
+
 void apply_default_width(EditDescriptor& desc, const OutputItem& item) {
     if (!has_no_width(desc.category)) return;
     EditType et = edit_type_of(item.type);
@@ -563,8 +576,7 @@ Status edit_output_field(const OutputItem& item, const EditDescriptor& in, char*
         case FC_O: case FC_OM: case FC_Z: case FC_ZM: case FC_B: case FC_BM: {
             int bits = (c == FC_O || c == FC_OM) ? 3 : (c == FC_Z || c == FC_ZM) ? 4 : 1;
             std::int32_t m = (c == FC_O || c == FC_Z || c == FC_B) ? 1 : desc.d;
-            return edit_radix(static_cast<const std::uint8_t*>(item.address), length, bits, w, m,
-                              field);
+            return put_radix_field(item.address, length, bits, w, m, field);
         }
         case FC_L: return edit_logical(item, et, w, desc.options, field);
         case FC_A: edit_character(item.address, length, w, field); return 0;

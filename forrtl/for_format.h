@@ -173,15 +173,27 @@ struct FormatPositioner {
 void format_state_begin(FormatState& state, const std::uint8_t* program,
                         const FormatExpression* expressions = nullptr);
 
+// Steps on to the next descriptor the driver must act on, performing groups,
+// reversion, positioning (through `positioner`, which may be null), kP and
+// the sign and blank modes itself.  The driver keeps `item_waiting` true
+// while an item waits for a data descriptor: a variable format expression
+// out of range is then error 68, otherwise it is held to its range.  After
+// the format end is handed back `data_met` still tells whether the ended
+// pass met a data descriptor (error 60 when not and items remain); it is
+// cleared when the walk goes on.  Repetitions of a data descriptor are
+// counted down by the driver in `repeat`.
 FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner);
 
 // The value of one expression reference (4 bytes: 16-bit index, kind, type).
 Status format_expression_value(const FormatExpression* table, const std::uint8_t* reference,
                                std::int32_t& value);
 
-// Compiles run-time format text into a program (heap storage released with
-// release_format).  On a syntax error message 58 is reported with the text
-// from the point of the error and the result is error 62.
+// Compiles run-time format text into a program of long items and literal
+// items (heap storage released with release_format).  On a syntax error
+// message 58 is reported with at most 80 characters of the text from the
+// point of the error and the result is error 62; no storage is error 41.
+// A program that would pass 65535 bytes is a syntax error.  *program is
+// null on failure.
 Status compile_format(const char* text, std::int32_t length, std::uint8_t** program);
 void release_format(std::uint8_t* program);
 

@@ -1,6 +1,19 @@
 // Record transfer between a unit's record buffer and its device, the shared
 // per-device line state, and the connection services the statement modules
 // share (implicit OPEN, closing a connection, the error-exit actions).
+//
+// A formatted WRITE statement runs:
+//   for_lookup_unit(unit, SK_WRITE, &lub); for_copy_statement_options(lub, flags);
+//   if (!lub->connected) for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
+//   for_output_statement_begin(lub, flags); for_begin_output_record(lub);
+//   per field: for_record_room(lub, w), store at rec.buffer + rec.pos, advance
+//     rec.pos and raise rec.end_mark to the highest position written;
+//   per "/" or reversion: for_put_record(lub) then for_begin_output_record(lub);
+//   "$": rec.dollar = true;
+//   at the end: for_output_statement_end(lub); for_release_unit(lub).
+// A READ takes records with for_get_record(lub) and consumes
+// rec.buffer[rec.pos .. rec.end).  Failures go to for_handle_io_error with
+// IOERR_RELEASE (IOERR_CLEAR_RELEASE when an implicit OPEN failed).
 #pragma once
 
 #include <cstdint>
@@ -112,13 +125,19 @@ void for_clear_connection(Lub* lub);
 // stand; registered as the exit handler's close-all.
 void for_close_all_units();
 
-// The actions of the I/O error exit: 1 release, 2 clear and release, 3 close
-// and release (0 keeps the unit).
-void for_io_error_action(int action, Lub* lub);
+// The unit layer's side of the I/O error exit (registered in the error
+// exit's hooks when the unit table is first used): release, clear and
+// release, close and release.
+Status for_io_error_release(Lub* lub);
+Status for_io_error_clear_release(Lub* lub);
+Status for_io_error_close(Lub* lub);
 
-// Before a diagnostic: a line feed on each console unit (6, -2, 0, -1)
-// whose line is open and whose device is where diagnostics go.
-void for_console_line_feed_before_report();
+// Clears the pending-record flags the unit holds on its device node.
+void for_clear_pending(Lub* lub);
+
+// Before a diagnostic: a line feed on console unit `unit` when its line is
+// open and its device is where diagnostics go.
+void for_console_line_feed(int unit);
 
 // The name of a unit for messages: its file name, or "unknown".
 const char* for_unit_name(const Lub* lub);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "for_diags.h"
 #include "for_exit_handler.h"
 #include "for_io.h"
 #include "for_lub.h"
@@ -84,6 +85,11 @@ void init_table() {
             s.head = nullptr;
         }
         g_close_all_units = for_close_all_units;
+        g_io_error_hooks.clear_pending = for_clear_pending;
+        g_io_error_hooks.console_line_feed = for_console_line_feed;
+        g_io_error_hooks.action[IOERR_RELEASE] = for_io_error_release;
+        g_io_error_hooks.action[IOERR_CLEAR_RELEASE] = for_io_error_clear_release;
+        g_io_error_hooks.action[IOERR_CLOSE] = for_io_error_close;
         g_table_ready.store(true, std::memory_order_release);
     }
     for_runtime_unlock(g_init_word);
@@ -283,7 +289,8 @@ Status for_release_and_free(Lub* b) {
         }
     }
     for_runtime_unlock(bucket.lock.lock);
-    restore_signals();
+    // Unlinked: no statement can reach the block any more.
+    unlock_header(b->lock);
     free_block(b);
     return 0;
 }

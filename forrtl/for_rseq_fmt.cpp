@@ -207,6 +207,43 @@ std::size_t normalised_text(const DecimalValue& v, char* out) {
     return std::size_t(p - out);
 }
 
+// The magnitude mantissa * 10^exp10 (mantissa below 10^19) when it can be
+// had exactly from one correctly rounded operation; false otherwise.
+template <typename T>
+inline bool fast_decimal_to_binary(int ndigits, std::uint64_t mantissa, std::int32_t exp10, T& result) {
+    bool done = false;
+    if constexpr (sizeof(T) == 4) {
+        if (ndigits <= 19 && mantissa <= (1u << 24) && exp10 >= -10 && exp10 <= 10) {
+            // Both operands exact in single precision: one correctly
+            // rounded operation.
+            float x = float(mantissa);
+            result = exp10 < 0 ? x / kPow10f[-exp10] : x * kPow10f[exp10];
+            done = true;
+        } else if (ndigits <= 19 && mantissa <= (std::uint64_t(1) << 53) && exp10 >= -22 &&
+                   exp10 <= 22) {
+            // The double result is correctly rounded; rounding it once more
+            // to single precision is correct unless it lies exactly halfway
+            // between two floats (the true value may lie on either side).
+            double x = double(mantissa);
+            x = exp10 < 0 ? x / kPow10[-exp10] : x * kPow10[exp10];
+            std::uint64_t bits;
+            std::memcpy(&bits, &x, 8);
+            if ((bits & 0x1FFFFFFFu) != 0x10000000u) {
+                result = float(x);
+                done = true;
+            }
+        }
+    } else {
+        if (ndigits <= 19 && mantissa <= (std::uint64_t(1) << 53) && exp10 >= -22 &&
+            exp10 <= 22) {
+            double x = double(mantissa);
+            result = exp10 < 0 ? x / kPow10[-exp10] : x * kPow10[exp10];
+            done = true;
+        }
+    }
+    return done;
+}
+
 template <typename T>
 bool decimal_to_binary(const DecimalValue& v, T& out) {
     using Limits = std::numeric_limits<T>;
@@ -232,23 +269,7 @@ bool decimal_to_binary(const DecimalValue& v, T& out) {
     }
 
     T result;
-    bool done = false;
-    if constexpr (sizeof(T) == 4) {
-        if (v.ndigits <= 19 && v.mantissa <= (1u << 24) && v.exp10 >= -10 && v.exp10 <= 10) {
-            // Both operands exact in single precision: one correctly
-            // rounded operation.
-            float x = float(v.mantissa);
-            result = v.exp10 < 0 ? x / kPow10f[-v.exp10] : x * kPow10f[v.exp10];
-            done = true;
-        }
-    } else {
-        if (v.ndigits <= 19 && v.mantissa <= (std::uint64_t(1) << 53) && v.exp10 >= -22 &&
-            v.exp10 <= 22) {
-            double x = double(v.mantissa);
-            result = v.exp10 < 0 ? x / kPow10[-v.exp10] : x * kPow10[v.exp10];
-            done = true;
-        }
-    }
+    bool done = fast_decimal_to_binary(v.ndigits, v.mantissa, v.exp10, result);
     if (!done) {
         char text[kMaxSignificantDigits + 20];
         std::size_t n = normalised_text(v, text);
@@ -395,6 +416,7 @@ Status edit_real(const InputEdit& edit, const InputField& field, const InputItem
 TypeClass classify_item_type(std::uint8_t type) { return kTypeTable.entry[type]; }
 
 bool store_integer(void* address, int size, TypeFamily family, bool negative, std::uint64_t magnitude) {
+    if (size != 1 && size != 2 && size != 4 && size != 8) return false;
     std::uint64_t bits;
     if (family == TF_UNSIGNED) {
         if (negative && magnitude != 0) return false;
@@ -452,6 +474,33 @@ bool text_to_real(const InputField& field, BlankMode blank, std::int32_t d, std:
         std::memcpy(out, &x, 8);
     }
     return true;
+}
+
+namespace {
+template <typename T>
+bool small_decimal_to_binary(bool negative, std::uint64_t mantissa, std::int32_t exp10, void* out) {
+    T x;
+    if (mantissa == 0) {
+        x = negative ? T(-0.0) : T(0.0);
+    } else if (fast_decimal_to_binary(19, mantissa, exp10, x)) {
+        if (negative) x = -x;
+    } else {
+        DecimalValue v;
+        v.kind = DEC_FINITE;
+        v.negative = negative;
+        v.mantissa = mantissa;
+        v.exp10 = exp10;
+        v.ndigits = int(std::to_chars(v.digits, v.digits + kMaxSignificantDigits, mantissa).ptr - v.digits);
+        if (!decimal_to_binary(v, x)) return false;
+    }
+    std::memcpy(out, &x, sizeof x);
+    return true;
+}
+}  // namespace
+
+bool decimal_to_real(bool negative, std::uint64_t mantissa, std::int32_t exp10, int size, void* out) {
+    return size == 4 ? small_decimal_to_binary<float>(negative, mantissa, exp10, out)
+                     : small_decimal_to_binary<double>(negative, mantissa, exp10, out);
 }
 
 bool text_to_logical(const InputField& f, bool& value) {

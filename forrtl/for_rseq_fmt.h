@@ -125,6 +125,12 @@ bool text_to_integer(const InputField& field, BlankMode blank, bool& negative,
 bool text_to_real(const InputField& field, BlankMode blank, std::int32_t d, std::int32_t scale,
                   int size, void* out);
 
+// The real (-1)^negative * mantissa * 10^exp10 for a mantissa below 10^19,
+// correctly rounded to `size` 4 or 8 bytes and stored into `out`; false on
+// an overflow of the precision.  The short way for a scanner that has
+// collected the digits itself.
+bool decimal_to_real(bool negative, std::uint64_t mantissa, std::int32_t exp10, int size, void* out);
+
 // Logical (L input): false on a field that is neither blank nor starts
 // with an optional "." and T/F.
 bool text_to_logical(const InputField& field, bool& value);

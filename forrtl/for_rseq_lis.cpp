@@ -78,27 +78,71 @@ Status skip_blanks(ListReadState& st) {
     }
 }
 
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
 // The characters of a number from the position: digits, signs, one ".",
 // one exponent letter (not first).  A "*" ends the scan with `star` set
-// when `star_allowed`; otherwise it is a syntax error.
+// when `star_allowed`; otherwise it is a syntax error.  A plain number is
+// collected on the way, so that a real item needs no second pass.
 Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
     const char* rec = st.record;
     const std::int32_t start = st.pos;
+    const std::int32_t length = st.length;
     std::int32_t i = start;
     bool point = false, exponent = false;
     star = false;
-    for (; i < st.length; ++i) {
+
+    // The plain form: [sign] digits [. digits] [letter [sign] digits].
+    bool plain = true, negative = false;
+    std::uint64_t mantissa = 0;
+    std::int32_t fraction = 0;
+    std::int32_t exp10 = 0;
+    if (i < length && (rec[i] == '+' || rec[i] == '-')) negative = rec[i++] == '-';
+    // Leading zeros are counted too: a number of more than 19 digits takes
+    // the general conversion.
+    std::int32_t digits_start = i;
+    for (; i < length && is_digit(rec[i]); ++i) mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
+    std::int32_t digits = i - digits_start;
+    if (i < length && rec[i] == '.') {
+        point = true;
+        digits_start = ++i;
+        for (; i < length && is_digit(rec[i]); ++i) mantissa = mantissa * 10 + std::uint64_t(rec[i] - '0');
+        fraction = i - digits_start;
+        digits += fraction;
+    }
+    const bool any_digit = digits > 0;
+    if (i < length && class_of(rec[i]) == SC_EXPONENT) {
+        if (i == start) return syntax_error();
+        exponent = true;
+        bool exp_negative = false, exp_digit = false;
+        ++i;
+        if (i < length && (rec[i] == '+' || rec[i] == '-')) exp_negative = rec[i++] == '-';
+        for (; i < length && is_digit(rec[i]); ++i) {
+            exp_digit = true;
+            if (exp10 < 100000) exp10 = exp10 * 10 + (rec[i] - '0');
+        }
+        if (exp_negative) exp10 = -exp10;
+        plain = exp_digit;
+    }
+    plain = plain && any_digit && digits <= 19;
+
+    // Whatever follows: more number characters (not a plain number), a
+    // repeat count's "*", the end of the token, or a bad character.
+    for (; i < length; ++i) {
         switch (class_of(rec[i])) {
         case SC_DIGIT:
         case SC_SIGN:
+            plain = false;
             continue;
         case SC_POINT:
             if (point) return syntax_error();
             point = true;
+            plain = false;
             continue;
         case SC_EXPONENT:
             if (i == start || exponent) return syntax_error();
             exponent = true;
+            plain = false;
             continue;
         case SC_STAR:
             if (i == start || !star_allowed) return syntax_error();
@@ -116,6 +160,10 @@ Status scan_number(ListReadState& st, bool star_allowed, bool& star) {
     st.token_length = i - start;
     st.has_point = point;
     st.has_exponent = exponent;
+    st.plain = plain;
+    st.plain_negative = negative;
+    st.plain_mantissa = mantissa;
+    st.plain_exp10 = exp10 - fraction;
     st.pos = i;
     return 0;
 }
@@ -346,7 +394,10 @@ Status convert_number(const ListReadState& st, const InputItem& item, TypeClass 
         return store_truncated(x, item, tc);
     }
     case TF_REAL:
-        if (!text_to_real(field, BLANK_BN, 0, 0, tc.size, item.address)) return conversion_error();
+        if (st.plain ? !decimal_to_real(st.plain_negative, st.plain_mantissa, st.plain_exp10, tc.size,
+                                         item.address)
+                     : !text_to_real(field, BLANK_BN, 0, 0, tc.size, item.address))
+            return conversion_error();
         return 0;
     case TF_COMPLEX:
     case TF_CHARACTER:
@@ -433,6 +484,9 @@ Status list_scan_begin(ListReadState& st, std::uint32_t flags, const ListRecordS
     st.kind = LV_NULL;
     st.logical_value = false;
     st.has_point = st.has_exponent = false;
+    st.plain = st.plain_negative = false;
+    st.plain_mantissa = 0;
+    st.plain_exp10 = 0;
     st.token = nullptr;
     st.token_length = 0;
     st.part2_offset = st.part2_length = 0;

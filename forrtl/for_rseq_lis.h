@@ -9,7 +9,10 @@
 //
 // One statement: list_scan_begin (reads the first record), list_scan_item
 // once per element (arrays element by element, complex values as one
-// element), list_scan_end.  The first failure stops the statement: the
+// element), list_scan_end.  The statement entries list_read_begin and
+// list_read_item (for_stmt.h) find the unit, keep a ListReadState for the
+// statement, give it the unit's record layer as its source and call these
+// for each element of each item.  The first failure stops the statement: the
 // items satisfied before it keep their new values, later calls return the
 // same status without touching their items.
 #pragma once
@@ -66,6 +69,13 @@ struct ListReadState {
     bool logical_value;
     bool has_point;             // number shape
     bool has_exponent;
+    // A plain number ([sign] digits [. digits] [letter [sign] digits], at
+    // most 19 significant digits) as collected while scanning it:
+    // (-1)^negative * mantissa * 10^exp10.
+    bool plain;
+    bool plain_negative;
+    std::uint64_t plain_mantissa;
+    std::int32_t plain_exp10;
     const char* token;          // number, undelimited string or quoted string text
     std::int32_t token_length;
     std::int32_t part2_offset;  // complex: second part token in the string buffer

@@ -140,4 +140,11 @@ Status edit_output_field(const OutputItem& item, const EditDescriptor& desc, cha
 bool put_integer_field(char* field, std::int32_t w, std::uint64_t magnitude, std::int32_t m,
                        char sign);
 
+// The same for radix 2^bits (bits 1, 3 or 4: B, O, Z): the digits of the
+// `length` bytes at `value`, read as one little-endian unsigned number, upper
+// case A-F, at least m of them.  Returns 0, or 63 with the field filled with
+// asterisks when they do not fit.
+Status put_radix_field(const void* value, std::int64_t length, int bits, std::int32_t w,
+                       std::int32_t m, char* field);
+
 }  // namespace forrtl

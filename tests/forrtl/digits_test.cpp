@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "for_desc_item.h"
+#include "for_format.h"
 #include "for_wseq_fmt.h"
 
 namespace {
@@ -349,5 +351,86 @@ TEST(DecimalDigits, SpecialValuesAreClassified) {
     EXPECT_EQ(got_digits(dd), "140");
     EXPECT_EQ(dd.exponent, -44);
 }
+
+// Whole Fw.d and Ew.d fields over many widths, against fields assembled as
+// text from the exact expansion: sign, integer digits (or a leading zero when
+// there is room), point, fraction, exponent; asterisks when too wide.
+std::string place(std::string body, bool negative, std::size_t w) {
+    if (negative) body = "-" + body;
+    if (body.size() > w) return std::string(w, '*');
+    return std::string(w - body.size(), ' ') + body;
+}
+
+std::string reference_f(const Expansion& x, int w, int d) {
+    Expected e = expect_fixed(x, d);
+    std::string digits = e.digits;
+    int t = e.exponent;
+    std::string int_part = t > 0 ? digits.substr(0, std::size_t(t)) : "";
+    std::string frac = t < 0 ? std::string(std::size_t(-t), '0') + digits : digits.substr(int_part.size());
+    if (e.digits.empty()) frac = std::string(std::size_t(d), '0');
+    bool negative = x.negative && !e.zero;
+    std::string body = int_part + "." + frac;
+    int sign = negative ? 1 : 0;
+    if (int_part.empty()) {
+        int free = w - int(body.size());
+        if (free >= 2 || (free == 1 && !sign)) body = "0" + body;
+    }
+    return place(body, negative, std::size_t(w));
+}
+
+std::string reference_e(const Expansion& x, int w, int d) {
+    Expected e = expect_significant(x, d);
+    int ax = std::abs(e.exponent);
+    char exp[16];
+    if (ax <= 99)
+        std::snprintf(exp, sizeof exp, "E%c%02d", e.exponent < 0 ? '-' : '+', ax);
+    else
+        std::snprintf(exp, sizeof exp, "%c%03d", e.exponent < 0 ? '-' : '+', ax);
+    std::string body = "." + e.digits + exp;
+    int free = w - int(body.size());
+    if (free >= 2 || (free == 1 && !x.negative)) body = "0" + body;
+    return place(body, x.negative, std::size_t(w));
+}
+
+template <typename Real, typename Bits>
+void run_fields(int count) {
+    std::mt19937_64 rng(sizeof(Real) * 31);
+    char field[64];
+    for (int i = 0; i < count; ++i) {
+        Real v;
+        if (i % 2) {
+            Bits b = Bits(rng());
+            std::memcpy(&v, &b, sizeof v);
+        } else {
+            v = Real(std::ldexp(double(std::int64_t(rng() % 2000001) - 1000000), -int(rng() % 24)));
+        }
+        if (!std::isfinite(v) || v == 0) continue;
+        bool denormal = std::fpclassify(v) == FP_SUBNORMAL;
+        Expansion x = expand_value(&v, sizeof(Real));
+        forrtl::OutputItem item{sizeof(Real) == 4 ? forrtl::TYPE_REAL4 : forrtl::TYPE_REAL8, &v,
+                                std::int64_t(sizeof(Real))};
+        int d = int(rng() % 12);
+        int w = 1 + int(rng() % 30);
+        forrtl::EditDescriptor f{};
+        f.category = forrtl::FC_F;
+        f.w = w;
+        f.d = d;
+        forrtl::edit_output_field(item, f, field);
+        if (!denormal) {
+            ASSERT_EQ(std::string(field, std::size_t(w)), reference_f(x, w, d))
+                << "F" << w << "." << d << " of " << v;
+        }
+        forrtl::EditDescriptor e = f;
+        e.category = forrtl::FC_E;
+        e.d = 1 + d;
+        e.w = w + 6;
+        forrtl::edit_output_field(item, e, field);
+        ASSERT_EQ(std::string(field, std::size_t(e.w)), reference_e(x, e.w, e.d))
+            << "E" << e.w << "." << e.d << " of " << v;
+    }
+}
+
+TEST(DecimalDigits, Real4FieldsMatchExactExpansion) { run_fields<float, std::uint32_t>(20000); }
+TEST(DecimalDigits, Real8FieldsMatchExactExpansion) { run_fields<double, std::uint64_t>(20000); }
 
 }  // namespace

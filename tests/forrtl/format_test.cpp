@@ -563,6 +563,16 @@ TEST(FormatCompiler, CompiledForms) {
         EXPECT_EQ(bytes_of(c.program, expected.size()), expected);
         EXPECT_EQ(pair_items(c.program, 0), "[it'] [s] <end>");
     }
+    {
+        // A negative k survives the 32-bit width field.
+        Compiled c("(SP,-2P,BZ,F8.3)");
+        ASSERT_EQ(c.status, 0u);
+        FormatState state;
+        EXPECT_EQ(pair_items(c.program, 1, nullptr, &state), "F8.3 <end>");
+        EXPECT_EQ(state.scale, -2);
+        EXPECT_EQ(state.sign, SIGN_SP);
+        EXPECT_EQ(state.blank, BLANK_BZ);
+    }
 }
 
 TEST(FormatCompiler, Descriptors) {

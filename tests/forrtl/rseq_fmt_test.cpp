@@ -145,6 +145,8 @@ TEST(InputEditing, RealFields) {
         {"F8.0 real4 1e39", desc(FC_F, 20, 0), "1e39", 4, 0, 0, 64},
         {"F8.0 real4 1e-40 denormal", desc(FC_F, 20, 0), "1e-40", 4, 0, 0x000116C2u, 0},
         {"F8.0 real4 1e-45 smallest", desc(FC_F, 20, 0), "1e-45", 4, 0, 0x00000001u, 0},
+        {"F8.0 real4 8e-46 rounds up", desc(FC_F, 20, 0), "8e-46", 4, 0, 0x00000001u, 0},
+        {"F8.0 real4 6e-46 rounds to zero", desc(FC_F, 20, 0), "-6e-46", 4, 0, 0x80000000u, 0},
         {"F8.0 real4 -1e-50 zero", desc(FC_F, 20, 0), "-1e-50", 4, 0, 0x80000000u, 0},
         {"F8.0 real8 over", desc(FC_F, 20, 0), "1.8e308", 8, 0, 0, 64},
         {"F8.0 real8 1e-400", desc(FC_F, 20, 0), "1e-400", 8, 0.0, 0, 0},
@@ -156,6 +158,9 @@ TEST(InputEditing, RealFields) {
         // Rounded once to single precision, not through double (which would
         // land on the tie 1 + 2^-24 and round to even).
         {"F40 no double rounding", desc(FC_F, 40, 0), "1.0000000596046447763", 4, 0, 0x3F800001u, 0},
+        // 17 digits whose double is the tie 1 + 2^-24: decided exactly.
+        {"F40 tie in double, above", desc(FC_F, 40, 0), "1.0000000596046448", 4, 0, 0x3F800001u, 0},
+        {"F40 tie in double, below", desc(FC_F, 40, 0), "1.0000000596046447", 4, 0, 0x3F800000u, 0},
         {"F40 leading zeros", desc(FC_F, 40, 0), "0000000000000000000000000000000012.5", 8, 12.5, 0, 0},
         {"F40 many fraction zeros", desc(FC_F, 40, 0), "0.000000000000000000000000000000125", 8, 1.25e-31, 0, 0},
         {"F0 real8 defaults 25.16", desc(FC_F0, 0), "1234567890123456789", 8, 123.4567890123456789, 0, 0},
@@ -256,6 +261,10 @@ TEST(InputEditing, LogicalFields) {
         else stored = value;
         EXPECT_EQ(stored, row.expected) << row.label;
     }
+    // G on a logical item reads as L.
+    std::int32_t flag = 0;
+    ASSERT_EQ(read_one("  .T", desc(FC_G, 4, 1), 16, &flag), 0u);
+    EXPECT_EQ(flag, -1);
 }
 
 // A fields: rightmost characters of a wide field, blanks after a narrow

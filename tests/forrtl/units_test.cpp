@@ -1,7 +1,10 @@
 // Units and their connection: OPEN, INQUIRE and CLOSE through the statement
 // entry points, the unit table, names and devices.
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -25,12 +28,23 @@ using UnitsDeathTest = TempDirTest;
 // message 29 with unit 10 and the full path; the run ends with the status
 // code (its low 8 bits on POSIX).
 TEST_F(UnitsDeathTest, MissingOldFileReportsTwoLinesAndEnds) {
-    std::string expected = "forrtl: No such file or directory\n"
+    std::string expected = "forrtl: No such file or directory\r?\n"
                            "forrtl: severe \\(29\\): file not found, unit 10, file " +
                            path("quartz.dat") + "\r\n";
     EXPECT_EXIT(open_unit(10, Keywords().text(KW_FILE, "quartz.dat").text(KW_STATUS, "old").inline_int(KW_BLANK, 2),
                           kCalc),
                 ::testing::ExitedWithCode(0x1D), expected);
+}
+
+// A prompt left open on the console gets its line end before the report.
+TEST_F(UnitsDeathTest, OpenConsoleLineIsEndedBeforeAReport) {
+    auto run = [] {
+        dup2(2, 1);  // the console and the diagnostics on one stream
+        write_records(6, {"  entry .dat file (no extension) ??"}, true);
+        open_unit(10, Keywords().text(KW_FILE, "nowhere.dat").text(KW_STATUS, "old"), kCalc);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0x1D),
+                "  entry \\.dat file \\(no extension\\) \\?\\?\nforrtl: No such file");
 }
 
 TEST_F(UnitsTest, MissingOldFileWithErrorBranchReturns29Silently) {
@@ -273,6 +287,10 @@ TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
     EXPECT_EQ(close_unit(40, Keywords().text(KW_DISPOSE, "keep")), 46);  // a scratch file cannot be kept
     EXPECT_EQ(close_unit(40), 0);
     EXPECT_FALSE(exists(stored));
+    // A refused scratch OPEN leaves no temporary file behind.
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
 TEST_F(UnitsTest, KeywordFailures) {
@@ -314,6 +332,38 @@ TEST_F(UnitsTest, KeywordFailures) {
     EXPECT_EQ(std::string(convert, sizeof convert), "BIG_ENDIAN  ");
     EXPECT_EQ(close_unit(50, Keywords().text(KW_FORM, "formatted")), 48);  // CLOSE takes STATUS only
     EXPECT_EQ(close_unit(50, Keywords().text(KW_DISPOSE, "discard")), 45);
+}
+
+TEST_F(UnitsTest, ReadOnlyUnitCannotDeleteItsFile) {
+    spit("entry.dat", "line\n");
+    ASSERT_EQ(open_unit(16, Keywords().text(KW_FILE, "entry.dat").text(KW_ACTION, "read")), 0);
+    EXPECT_EQ(close_unit(16, Keywords().text(KW_DISPOSE, "delete")), 46);
+    EXPECT_TRUE(exists("entry.dat"));
+    EXPECT_EQ(close_unit(16), 0);
+    // A read-only OPEN never creates the file.
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "absent.dat").text(KW_ACTION, "read")), 29);
+    EXPECT_FALSE(exists("absent.dat"));
+}
+
+TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
+    // Without a port the OPEN fails with "no such device"; with one it
+    // connects without waiting for a carrier.
+    int expected = -1;
+    int fd = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        close(fd);
+        expected = 0;
+    } else if (errno == ENOENT || errno == EIO || errno == ENXIO || errno == ENODEV) {
+        expected = 42;
+    }
+    if (expected < 0) GTEST_SKIP() << "the serial port cannot be opened here";
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "COM1.")), expected);
+    EXPECT_EQ(open_unit(17, Keywords().text(KW_FILE, "line")), expected);
+    char name[4];
+    if (expected == 0) {
+        ASSERT_EQ(inquire(17, Keywords().out_text(KW_FILE, name, sizeof name)), 0);
+        EXPECT_EQ(std::string(name, 4), "LINE");
+    }
 }
 
 TEST_F(UnitsTest, ReadOnlyFileIsRetriedForReadingAndCannotBeDeleted) {
@@ -358,10 +408,19 @@ TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
     EXPECT_TRUE(exists("listing.txt"));
     EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n");
 
+    // Without an error branch the information is shown and the program goes on.
+    ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
+    ::testing::internal::CaptureStderr();
+    close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "forrtl: info (5): requested disposition modified, file not deleted, unit 17, file " +
+                  path("listing.txt") + "\r\n");
+
     setenv("FOR_DEFAULT_PRINT_DEVICE", "office", 1);
     ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
     EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "PRINT")), 0);
-    EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n-d|office|--|" + path("listing.txt") + "|\n");
+    const std::string plain = "--|" + path("listing.txt") + "|\n";
+    EXPECT_EQ(slurp("lp.log"), plain + plain + "-d|office|--|" + path("listing.txt") + "|\n");
 }
 
 TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
@@ -399,6 +458,130 @@ TEST_F(UnitsTest, ExitHandlerClosesEveryUnitWithItsDisposition) {
     EXPECT_FALSE(exists("gone.dat"));
     UnitCursor cursor{};
     EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Standard input and output replaced by files for the length of a test.
+class ConsoleTest : public TempDirTest {
+protected:
+    void redirect(int fd, const std::string& file, int flags) {
+        int saved = dup(fd);
+        int f = open(file.c_str(), flags, 0644);
+        ASSERT_GE(f, 0);
+        dup2(f, fd);
+        close(f);
+        saved_.push_back({fd, saved});
+    }
+    void TearDown() override {
+        for_close_all_units();
+        for (auto [fd, saved] : saved_) {
+            dup2(saved, fd);
+            close(saved);
+        }
+        TempDirTest::TearDown();
+    }
+    std::vector<std::pair<int, int>> saved_;
+};
+
+TEST_F(ConsoleTest, UnitFiveReadsStandardInputAndGivesReadAheadBack) {
+    spit("stdin.txt", "quartz\r\nnext line\n");
+    redirect(0, "stdin.txt", O_RDONLY);
+    std::vector<std::string> records;
+    ASSERT_EQ(read_records(5, 1, records), 0u);
+    EXPECT_EQ(records, (std::vector<std::string>{"quartz"}));
+    EXPECT_EQ(close_unit(5), 0);
+    // Standard input stays open, positioned after the record that was used.
+    EXPECT_EQ(lseek(0, 0, SEEK_CUR), 8);
+}
+
+TEST_F(ConsoleTest, MissingNameIsAskedForOnTheConsole) {
+    spit("answers.txt", "   \n  typed.dat  \n");
+    redirect(0, "answers.txt", O_RDONLY);
+    redirect(1, "shown.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    for_set_command_line(1, nullptr);
+    int r = open_unit(44, Keywords().text(KW_STATUS, "new"), kBranch | SF_PROMPT_NAMES);
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(exists("typed.dat"));
+    const std::string prompt = "File name missing or blank - please enter file name\r\nUNIT 44? ";
+    EXPECT_EQ(slurp("shown.txt"), prompt + prompt);
+}
+
+TEST_F(ConsoleTest, DefaultUnitsFollowTheirVariablesOrTheConsole) {
+    redirect(1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    setenv("FOR_PRINT", "printed.txt", 1);
+    EXPECT_EQ(write_records(-1, {"by PRINT"}), 0u);
+    unsetenv("FOR_PRINT");
+    EXPECT_EQ(write_records(-2, {"by TYPE"}), 0u);
+    EXPECT_EQ(write_records(6, {"on six"}), 0u);
+    for_close_all_units();
+    EXPECT_EQ(slurp("printed.txt"), "by PRINT\r\n");
+    EXPECT_EQ(slurp("stdout.txt"), "by TYPE\r\non six\r\n");
+}
+
+TEST_F(UnitsTest, InternalUnitsAreFreshBlocksOffTheTable) {
+    Lub* a = nullptr;
+    Lub* b = nullptr;
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &a), 0u);
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &b), 0u);  // nested internal transfers are allowed
+    EXPECT_NE(a, b);
+    EXPECT_NE(a->internal_area, nullptr);
+    for_release_unit(b);
+    for_release_unit(a);
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UnitsTest, DefaultFileAndReplace) {
+    mkdir("sub", 0777);
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "a.dat").text(KW_DEFAULTFILE, "  sub  ").text(KW_STATUS, "new")),
+              0);
+    ASSERT_EQ(write_records(45, {"in sub"}), 0u);
+    EXPECT_EQ(close_unit(45), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "in sub\r\n");
+    // REPLACE empties an existing file at once, before anything is written.
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "sub/a.dat").text(KW_STATUS, "replace")), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "");
+    EXPECT_EQ(close_unit(45), 0);
+}
+
+// Statements on one unit from several threads never mix their records.
+TEST_F(UnitsTest, ThreadsTakeTurnsOnAUnit) {
+    ASSERT_EQ(open_unit(61, Keywords().text(KW_FILE, "threads.txt")), 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 100; ++i) {
+                std::string record = "thread " + std::to_string(t) + " record " + std::to_string(i);
+                if (write_records(61, {record, record}) != 0) ++failures;
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(close_unit(61), 0);
+    std::string all = slurp("threads.txt");
+    // Each statement's two records stay together.
+    std::size_t at = 0;
+    int pairs = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        std::string first = all.substr(at, end - at);
+        std::size_t end2 = all.find("\r\n", end + 2);
+        ASSERT_NE(end2, std::string::npos);
+        EXPECT_EQ(all.substr(end + 2, end2 - end - 2), first);
+        at = end2 + 2;
+        ++pairs;
+    }
+    EXPECT_EQ(pairs, 400);
 }
 
 }  // namespace
