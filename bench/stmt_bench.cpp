@@ -112,6 +112,15 @@ double now() {
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
+long file_size(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return -1;
+    std::fseek(f, 0, SEEK_END);
+    long n = std::ftell(f);
+    std::fclose(f);
+    return n;
+}
+
 // ---- (1) formatted WRITE --------------------------------------------------
 
 const std::uint8_t* program_of(char form) { return form == 'F' ? kF.data() : form == 'E' ? kE.data() : kG.data(); }
@@ -128,6 +137,9 @@ void forrtl_write(benchmark::State& state, char form) {
         total += now() - t0;
         if (r != 0) state.SkipWithError("WRITE failed");
     }
+    // 200 000 records of five fields and CR LF.
+    const long expect = long(kValues / 5) * ((form == 'F' ? 50 : 75) + 2);
+    if (file_size(s.output) != expect) state.SkipWithError("output file has the wrong size");
     record(state, std::string("forrtl write ") + form, total);
 }
 
