@@ -47,6 +47,18 @@ Status next_record(Statement& st) {
     return stmt_record_get(st);
 }
 
+// A literal met during a READ takes its length in characters from the
+// record into its own text in the program (blanks beyond the record's end),
+// so that a later WRITE with the same program shows them.
+void take_literal(Statement& st, std::uint8_t* text, std::int32_t length) {
+    RecordBuffer& rec = st.lub->rec;
+    for (std::int32_t i = 0; i < length; ++i) {
+        std::int64_t at = static_cast<std::int64_t>(rec.pos) + i;
+        text[i] = static_cast<std::uint8_t>(at < rec.end ? rec.buffer[at] : ' ');
+    }
+    rec.pos += length;
+}
+
 enum WalkStop { STOP_DATA, STOP_END };
 
 // The input walk: "/" and the format end (with items waiting) read the next
@@ -66,9 +78,7 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
         if (step.status) return step.status;
         switch (step.category) {
         case FC_LITERAL:
-            // The characters under a literal are skipped.  The program is the
-            // caller's constant data and is never written into.
-            st.lub->rec.pos += fs.literal_length;
+            take_literal(st, fs.literal, fs.literal_length);
             break;
         case FC_SLASH: {
             std::int32_t n = fs.repeat < 1 ? 1 : fs.repeat;

@@ -17,6 +17,9 @@ namespace forrtl {
 
 // Formatted sequential WRITE and READ.  `format` is a format program, or
 // character text when flag bit 3 is set (then `format_length` is its length).
+// A READ stores the characters under a literal of the program into the
+// literal's text: a program with literals used for input must lie in
+// writable storage.
 int format_write_begin(int unit, std::uint32_t flags, const std::uint8_t* format,
                        std::int32_t format_length, const std::uint8_t* items, const ArgWord* args);
 int format_write_item(const std::uint8_t* items, const ArgWord* args);

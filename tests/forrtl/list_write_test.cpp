@@ -166,7 +166,8 @@ TEST(ListWrite, SeparateCallsAndEmptyStatement) {
 class ListWriteFile : public stmt_test::FileTest {};
 
 // On a file the record width is 80: the warning record is one record of 65
-// characters; seven integers take two records.
+// characters; seven integers take two records; a statement without items
+// writes an empty record (one blank in the alternate layout).
 TEST_F(ListWriteFile, RecordsOnAFile) {
     std::string path = connect(41, "list.txt");
     const char* text = "warning, this old file will be deleted :";
@@ -179,10 +180,11 @@ TEST_F(ListWriteFile, RecordsOnAFile) {
     items.array(TYPE_INT4, ints, sizeof ints).end();
     ASSERT_EQ(list_write_begin(41, kFlags, items.l(), items.a()), 0);
     ASSERT_EQ(list_write_begin(41, kFlags, Items().end().l(), nullptr), 0);
+    ASSERT_EQ(list_write_begin(41, kFlags | SF_ALT_LIST_LAYOUT, Items().end().l(), nullptr), 0);
     close_unit(41);
     std::string six;
     for (int i = 1; i <= 6; ++i) six += "           " + std::to_string(i);
-    std::string expect = " " + std::string(text) + name + "\r\n" + six + "\r\n" + "           7\r\n" + "\r\n";
+    std::string expect = " " + std::string(text) + name + "\r\n" + six + "\r\n" + "           7\r\n" + "\r\n" + " \r\n";
     EXPECT_EQ(bytes(path), expect);
 }
 
@@ -212,4 +214,21 @@ TEST_F(ListWriteFile, DelimitersAndRecordLength) {
     ASSERT_EQ(list_write_begin(43, kFlags, three.l(), three.a()), 0);
     close_unit(43);
     EXPECT_EQ(bytes(narrow), "           1           2\r\n           3\r\n");
+}
+
+// The alternate layout: every integer of up to 4 bytes in I12, a long
+// character value filling the room left before it goes on, and an empty
+// statement writing a record of one blank.
+TEST(ListWrite, AlternateLayout) {
+    const std::uint32_t alt = kFlags | SF_ALT_LIST_LAYOUT;
+    const std::int8_t byte = 7;
+    std::string value(30, 'x');
+    Area area(30, 2);
+    ASSERT_EQ(write_list(area, Items().scalar(5, &byte).chars(value.data(), 30).end(), alt), 0);
+    EXPECT_EQ(area.record(0), "           7" + std::string(18, 'x'));
+    EXPECT_EQ(area.record(1), padded(" " + std::string(12, 'x'), 30));
+
+    Area empty(10, 1);
+    ASSERT_EQ(write_list(empty, Items().end(), alt), 0);
+    EXPECT_EQ(empty.record(0), std::string(10, ' '));
 }

@@ -93,6 +93,21 @@ TEST(FormatRead, FieldsAtThePosition) {
     EXPECT_EQ(x, 15.0f);
 }
 
+// A literal met by a READ takes the characters under it into the program, so
+// that a WRITE with the same (writable) program shows them.
+TEST(FormatRead, LiteralTakesTheRecordsCharacters) {
+    static auto program = format_program<"('xx',I2,'yyy')">();
+    const std::string record = "ab12c";
+    std::int32_t v = 0;
+    Items items;
+    items.i4(&v).end();
+    ASSERT_EQ(internal_read_begin(record.data(), 5, 1, kFlags, program.data(), 0, items.l(), items.a()), 0);
+    EXPECT_EQ(v, 12);
+    char out[9];
+    ASSERT_EQ(internal_write_begin(out, 9, 1, kFlags, program.data(), 0, items.l(), items.a()), 0);
+    EXPECT_EQ(std::string(out, 9), "ab12c    ");
+}
+
 // "/" and reversion read the next record; Q counts what is left.
 TEST(FormatRead, RecordEndsAndReversion) {
     const std::string area = "1   2   3   ";  // three records of four characters
