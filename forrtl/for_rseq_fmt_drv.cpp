@@ -247,7 +247,7 @@ int internal_read_begin(const char* area, std::int32_t record_length, std::int32
     Statement& st = current_statement();
     reset(st, flags);
     // The area is only read.
-    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records, false);
+    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records);
     return begin_on_unit(st, format, format_length, items, args);
 }
 

@@ -84,7 +84,7 @@ int internal_list_read_begin(const char* area, std::int32_t record_length, std::
                              std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
     Statement& st = current_statement();
     reset(st, flags);
-    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records, false);
+    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records);
     return begin_on_unit(st, items, args);
 }
 

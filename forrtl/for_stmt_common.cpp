@@ -116,23 +116,30 @@ thread_local Lub t_internal_lub;
 
 }  // namespace
 
-void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records,
-                           bool for_write) {
+void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records) {
+    // Only the statement drivers use this block: they set what a statement
+    // reads of it.
     Lub* lub = &t_internal_lub;
-    FormatState keep_fmt = lub->fmt;
-    std::memset(static_cast<void*>(lub), 0, sizeof *lub);
-    lub->fmt = keep_fmt;
     lub->unit = kInternalUnit;
+    lub->name = nullptr;
+    lub->name_length = 0;
+    lub->handle = -1;
+    lub->system_error = 0;
+    lub->device = nullptr;
     lub->connected = true;
     lub->sequential = true;
     lub->form = FORM_FORMATTED;
     lub->record_type = RT_FIXED;
     lub->carriage = CC_NONE;
+    lub->delimiter = 0;
     lub->blank_null = true;
+    lub->pad_no = false;
+    lub->nonadvancing_open = false;
+    lub->rec = RecordBuffer{};
+    lub->rec.end_mark = -1;
     lub->internal_area = area;
     lub->internal_length = record_length;
     lub->list_width = record_length;
-    lub->handle = -1;
     take_options(lub, st.flags);
     st.internal = true;
     st.lub = lub;
@@ -140,7 +147,6 @@ void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length
     st.area_record_length = record_length < 0 ? 0 : record_length;
     st.area_records = records < 1 ? 1 : records;
     st.area_index = -1;  // no record current yet
-    (void)for_write;
 }
 
 void stmt_release_unit(Statement& st) {
@@ -169,9 +175,9 @@ int stmt_finish(Statement& st, Status status) {
 
 namespace {
 
-// Internal records are the consecutive records of the area.
-Status internal_select(Statement& st, std::int32_t index) {
-    if (index >= st.area_records) return 0;  // caller reports
+// Internal records are the consecutive records of the area; the callers
+// check `index` against the record count.
+void internal_select(Statement& st, std::int32_t index) {
     RecordBuffer& rec = st.lub->rec;
     rec.buffer = st.area + static_cast<std::int64_t>(index) * st.area_record_length;
     rec.capacity = st.area_record_length;
@@ -182,7 +188,6 @@ Status internal_select(Statement& st, std::int32_t index) {
     rec.end = st.area_record_length;
     rec.end_mark = 0;
     st.area_index = index;
-    return 0;
 }
 
 }  // namespace
@@ -237,7 +242,8 @@ Status stmt_record_get(Statement& st) {
     if (st.internal) {
         std::int32_t next = st.area_index + 1;
         if (next >= st.area_records) return status_of(MSG_END_OF_FILE);
-        return internal_select(st, next);
+        internal_select(st, next);
+        return 0;
     }
     return for_get_record(st.lub);
 }

@@ -94,7 +94,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write);
 // Sets up the internal unit over a character area of `records` records of
 // `record_length` characters.
 void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length,
-                           std::int32_t records, bool for_write);
+                           std::int32_t records);
 void stmt_release_unit(Statement& st);
 
 // Ends the statement: releases the unit and, for a failure, takes the common

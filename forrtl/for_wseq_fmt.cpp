@@ -237,7 +237,7 @@ int internal_write_begin(char* area, std::int32_t record_length, std::int32_t re
                          const ArgWord* args) {
     Statement& st = current_statement();
     reset(st, STMT_FMT_WRITE, flags);
-    stmt_acquire_internal(st, area, record_length, records, true);
+    stmt_acquire_internal(st, area, record_length, records);
     return begin_on_unit(st, format, format_length, items, args);
 }
 

@@ -340,7 +340,7 @@ int internal_list_write_begin(char* area, std::int32_t record_length, std::int32
                               const std::uint8_t* items, const ArgWord* args) {
     Statement& st = current_statement();
     reset(st, flags);
-    stmt_acquire_internal(st, area, record_length, records, true);
+    stmt_acquire_internal(st, area, record_length, records);
     return begin_on_unit(st, items, args);
 }
 
