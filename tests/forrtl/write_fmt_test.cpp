@@ -240,8 +240,9 @@ TEST(FormatWrite, OverflowReportedAfterTheRecord) {
 class FormatWriteFile : public stmt_test::FileTest {};
 
 // Records on a file end with CR LF; trailing skips add nothing; the dollar
-// descriptor leaves the last record without a terminator; a slash after it
-// still ends the earlier record.
+// descriptor leaves the statement's last record without a terminator (a
+// slash after it moves the mark to the last record), and the line it left
+// open gets a line feed before the next record.
 TEST_F(FormatWriteFile, RecordsOnAFile) {
     std::string path = connect(31, "out.txt");
     std::int32_t count = 42;
@@ -252,9 +253,14 @@ TEST_F(FormatWriteFile, RecordsOnAFile) {
     ASSERT_EQ(format_write_begin(31, kFlags | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(trailing),
                                  9, Items().end().l(), nullptr),
               0);
+    const char* moved = "('a',$,/,'b')";
+    ASSERT_EQ(format_write_begin(31, kFlags | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(moved), 13,
+                                 Items().end().l(), nullptr),
+              0);
     ASSERT_EQ(format_write_begin(31, kFlags, kPrompt.data(), 0, Items().end().l(), nullptr), 0);
     close_unit(31);
-    EXPECT_EQ(bytes(path), " NUMBER OF CALCULATED PLANES =  42\r\n\r\nAB\r\n  entry .dat file (no extension) ??");
+    EXPECT_EQ(bytes(path),
+              " NUMBER OF CALCULATED PLANES =  42\r\n\r\nAB\r\na\r\nb\n  entry .dat file (no extension) ??");
 }
 
 // The overflow report comes after the record is on the file.
@@ -266,6 +272,16 @@ TEST_F(FormatWriteFile, OverflowRecordWrittenFirst) {
                                  Items().r4(&big).end().l(), Items().r4(&big).a()),
               MSG_OUTPUT_CONVERSION);
     EXPECT_EQ(bytes(path), "******\r\n");
+}
+
+// A unit number outside the table fails before any unit is held.
+TEST_F(FormatWriteFile, InvalidUnit) {
+    const char* format = "(I3)";
+    std::int32_t five = 5;
+    EXPECT_EQ(format_write_begin(-7, kBranch | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(format), 4,
+                                 Items().i4(&five).end().l(), Items().i4(&five).a()),
+              MSG_INVALID_UNIT);
+    EXPECT_EQ(list_read_begin(-9, kBranch, Items().i4(&five).end().l(), Items().i4(&five).a()), MSG_INVALID_UNIT);
 }
 
 // A non-advancing WRITE leaves its record open for the next WRITE; a wrong
