@@ -84,6 +84,10 @@ void take_options(Lub* lub, std::uint32_t flags) {
 Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     st.internal = false;
     st.unit = unit;
+    st.lub = nullptr;
+    // The internal unit needs its character area: it is reached through the
+    // internal_* entry points only.
+    if (unit == kInternalUnit) return status_of(MSG_INVALID_ARGUMENT);
     Lub* lub = nullptr;
     Status s = for_lookup_unit(unit, for_write ? SK_WRITE : SK_READ, &lub);
     if (s) {

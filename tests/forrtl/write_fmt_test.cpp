@@ -274,7 +274,8 @@ TEST_F(FormatWriteFile, OverflowRecordWrittenFirst) {
     EXPECT_EQ(bytes(path), "******\r\n");
 }
 
-// A unit number outside the table fails before any unit is held.
+// A unit number outside the table fails before any unit is held; so does
+// the internal unit through a file statement's entry.
 TEST_F(FormatWriteFile, InvalidUnit) {
     const char* format = "(I3)";
     std::int32_t five = 5;
@@ -282,6 +283,9 @@ TEST_F(FormatWriteFile, InvalidUnit) {
                                  Items().i4(&five).end().l(), Items().i4(&five).a()),
               MSG_INVALID_UNIT);
     EXPECT_EQ(list_read_begin(-9, kBranch, Items().i4(&five).end().l(), Items().i4(&five).a()), MSG_INVALID_UNIT);
+    // The internal unit has entry points of its own that name its area.
+    EXPECT_EQ(list_write_begin(kInternalUnit, kBranch, Items().i4(&five).end().l(), Items().i4(&five).a()),
+              MSG_INVALID_ARGUMENT);
 }
 
 // A non-advancing WRITE leaves its record open for the next WRITE; a wrong
