@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "for_diags.h"
+#include "plane_walk.h"
 
 namespace calculator {
 
@@ -204,16 +205,17 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
 //             CSTAR*BSTAR, and the l term (CSTAR*l^2)*CSTAR of every l;
 //   per h     (ASTAR*h^2)*ASTAR and (CSTAR*ASTAR)*(cos(BESTAR)*hl) of every l;
 //   per h, k  the sum of the h and k terms and (BSTAR*ASTAR)*(cos(GASTAR)*hk).
-// Four l go together in SSE2 registers.  The twin (h, k, -l) shares l^2,
-// and its hl and kl are the negated products, so its two terms are the
-// exact negations of those of (h, k, l) (kl = 0 stays +0).  Indices are
-// limited to FAST_BOUND, so no product wraps around and negation is exact.
+// Several l go together in vector registers (plane_walk.h).  The twin
+// (h, k, -l) shares l^2, and its hl and kl are the negated products, so its
+// two terms are the exact negations of those of (h, k, l) (kl = 0 stays
+// +0).  Indices are limited to walk::FAST_BOUND, so no product wraps around
+// and negation is exact.  2x is computed as x + x, which is the same value.
 //
 // No spacing or angle is computed in the row.  The spacing sqrt(1/Q) does
 // not increase with Q, so the window DMIN <= d <= DMAX is an interval of Q
-// found once per case by bisection over the ordered bit patterns.  A lane
-// whose Q lies in it, or whose Q is not positive (the square root may fail
-// there), is handed to the plain per-plane step with its Q, which takes the
+// found once per case by bisection over the ordered bit patterns.  A group
+// of lanes holding a Q in it, or a Q that is not positive (the square root
+// may fail there), goes through the plain per-plane step, which takes the
 // root, tests the window exactly and computes the angle of stored planes
 // only.
 //
@@ -221,14 +223,60 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
 // 2 shortens the row to |l| <= k, codes 4, 5 and 7 fix the parity of l, and
 // code 1 (or an unknown code) drops the twins.  Rejected planes have no
 // effect, so they need not be visited one by one.
+//
+// The vector width is chosen at run time: AVX2 where the processor has it,
+// otherwise SSE2, which every x86-64 processor has.  Both give the same
+// bits: only correctly rounded additions, multiplications and conversions
+// are used, in the same order, without fused multiply-add.
 // ---------------------------------------------------------------------------
+namespace walk {
+
+alignas(64) float l_term[TABLE_SIZE];
+alignas(64) float hl_term[TABLE_SIZE];
+
+bool visit_plane(Table& t, int h, int k, int l, float q) {
+    const float d = checked_sqrt(1.0f / q);
+    if (DMIN <= d && d <= DMAX)
+        return store_plane(t.ih, t.ik, t.il, t.d, t.theta, t.nplanes, h, k, l, d, bragg_angle(d));
+    return false;
+}
+
 namespace {
 
-constexpr int FAST_BOUND = 8191;
-constexpr int TABLE_SIZE = FAST_BOUND + 8;
+struct Sse2 {
+    static constexpr int W = 4;
+    using F = __m128;
+    using I = __m128i;
+    static F set1(float x) { return _mm_set1_ps(x); }
+    static F load(const float* p) { return _mm_load_ps(p); }
+    static F add(F a, F b) { return _mm_add_ps(a, b); }
+    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
+    static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F sign_mask(bool on) { return _mm_castsi128_ps(_mm_set1_epi32(on ? INT32_MIN : 0)); }
+    static F flip(F a, F mask) { return _mm_xor_ps(a, mask); }
+    static F to_float(I a) { return _mm_cvtepi32_ps(a); }
+    static I iset1(int x) { return _mm_set1_epi32(x); }
+    static I iseq(int base, int step) {
+        return _mm_setr_epi32(base, base + step, base + 2 * step, base + 3 * step);
+    }
+    static I iadd(I a, I b) { return _mm_add_epi32(a, b); }
+    static void store(float* p, F a) { _mm_store_ps(p, a); }
+    static unsigned hits(F q, F lo, F hi, F zero) {
+        const F in = _mm_or_ps(_mm_and_ps(_mm_cmpge_ps(q, lo), _mm_cmple_ps(q, hi)),
+                               _mm_cmple_ps(q, zero));
+        return static_cast<unsigned>(_mm_movemask_ps(in));
+    }
+};
 
-alignas(64) float l_term[TABLE_SIZE];   // (CSTAR*l^2)*CSTAR
-alignas(64) float hl_term[TABLE_SIZE];  // (CSTAR*ASTAR)*(cos(BESTAR)*hl), current h
+}  // namespace
+
+void walk_sse2(const Case& c, Table& t) { walk_planes<Sse2>(c, t); }
+
+}  // namespace walk
+
+namespace {
+
+bool g_baseline_walk = false;
 
 inline float float_of_bits(std::uint32_t bits) {
     float f;
@@ -266,136 +314,49 @@ void window_interval(float& q_lo, float& q_hi) {
     }
 }
 
-struct Walk {
-    int (&ih)[MAX_PLANES];
-    int (&ik)[MAX_PLANES];
-    int (&il)[MAX_PLANES];
-    float (&dd)[MAX_PLANES];
-    float (&theta)[MAX_PLANES];
-    int& nplanes;
-
-    // The per-plane step for a plane that passes the codes, given its Q.
-    // True when the table is full.
-    bool visit(int h, int k, int l, float q) {
-        const float d = checked_sqrt(1.0f / q);
-        if (DMIN <= d && d <= DMAX)
-            return store_plane(ih, ik, il, dd, theta, nplanes, h, k, l, d, bragg_angle(d));
-        return false;
-    }
-};
-
 }  // namespace
+
+void use_baseline_walk(bool on) { g_baseline_walk = on; }
 
 void ENUMERATE_PLANES(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES], int (&il)[MAX_PLANES],
                       float (&dd)[MAX_PLANES], float (&theta)[MAX_PLANES], int& nplanes) {
     if (nplanes < 0 || nplanes >= MAX_PLANES) return;
-    const int h_end = HMAX > 0 ? HMAX : 0;
-    const int k_end = KMAX > 0 ? KMAX : 0;
+    walk::Case c{};
+    c.h_end = HMAX > 0 ? HMAX : 0;
+    c.k_end = KMAX > 0 ? KMAX : 0;
+    c.lmax = LMAX;
     const int l_end = LMAX > 1 ? LMAX : 1;
     // Out of the fast walk's range: huge bounds, and a negative wavelength,
     // for which the angle of a plane outside the window may fail its root.
-    if (h_end > FAST_BOUND || k_end > FAST_BOUND || l_end > FAST_BOUND || LAMBDA < 0.0f) {
+    if (c.h_end > walk::FAST_BOUND || c.k_end > walk::FAST_BOUND || l_end > walk::FAST_BOUND ||
+        LAMBDA < 0.0f) {
         ENUMERATE_PLANES_REFERENCE(ih, ik, il, dd, theta, nplanes);
         return;
     }
-
-    bool l_nonneg = false, c2 = false, c3 = false, c4 = false, c5 = false, c6 = false,
-         c7 = false;
     for (int i = 0; i < 7; ++i) {
         switch (COND[i]) {
         case 0: break;
-        case 2: c2 = true; break;
-        case 3: c3 = true; break;
-        case 4: c4 = true; break;
-        case 5: c5 = true; break;
-        case 6: c6 = true; break;
-        case 7: c7 = true; break;
-        default: l_nonneg = true; break;
+        case 2: c.c2 = true; break;
+        case 3: c.c3 = true; break;
+        case 4: c.c4 = true; break;
+        case 5: c.c5 = true; break;
+        case 6: c.c6 = true; break;
+        case 7: c.c7 = true; break;
+        default: c.l_nonneg = true; break;
         }
     }
+    c.cos_ga = std::cos(GASTAR), c.cos_be = std::cos(BESTAR), c.cos_al = std::cos(ALSTAR);
+    c.ba = BSTAR * ASTAR, c.ca = CSTAR * ASTAR, c.cb = CSTAR * BSTAR;
+    c.table_end = (l_end | 15) + 1;  // whole vectors of any width
+    for (int l = 0; l < c.table_end; ++l) walk::l_term[l] = (CSTAR * index_product(l, l)) * CSTAR;
+    window_interval(c.q_lo, c.q_hi);
 
-    const float cos_ga = std::cos(GASTAR), cos_be = std::cos(BESTAR), cos_al = std::cos(ALSTAR);
-    const float ba = BSTAR * ASTAR, ca = CSTAR * ASTAR, cb = CSTAR * BSTAR;
-    const int table_end = (l_end | 3) + 1;  // whole groups of four
-    for (int l = 0; l < table_end; ++l) l_term[l] = (CSTAR * index_product(l, l)) * CSTAR;
-
-    float q_lo, q_hi;
-    window_interval(q_lo, q_hi);
-    const __m128 v_lo = _mm_set1_ps(q_lo), v_hi = _mm_set1_ps(q_hi);
-    const __m128 v_zero = _mm_setzero_ps(), v_two = _mm_set1_ps(2.0f);
-    const __m128 v_cos_al = _mm_set1_ps(cos_al), v_cb = _mm_set1_ps(cb);
-
-    Walk walk{ih, ik, il, dd, theta, nplanes};
-    alignas(16) float q_pos[4], q_neg[4];
-
-    for (int h = 0; h <= h_end; ++h) {
-        const float h_term = (ASTAR * index_product(h, h)) * ASTAR;
-        for (int l = 0; l < table_end; ++l) hl_term[l] = ca * (cos_be * index_product(h, l));
-        const bool twins = h != 0 && !l_nonneg;
-        for (int k = 0; k <= k_end; ++k) {
-            if (c3 && !(h >= k)) continue;
-            if (c6 && ((h + k) & 1)) continue;
-            // Parity of l required by codes 4, 5, 7: -1 none, 0 even, 1 odd.
-            int parity = -1;
-            bool empty = false;
-            const int wanted[3] = {c4 ? (k & 1) : -1, c5 ? (h & 1) : -1, c7 ? ((h + k) & 1) : -1};
-            for (int w : wanted) {
-                if (w < 0) continue;
-                if (parity >= 0 && parity != w) empty = true;
-                parity = w;
-            }
-            if (empty) continue;
-            const int l_first = (h == 0 && k == 0) ? 1 : 0;
-            int l_last = LMAX > l_first ? LMAX : l_first;
-            if (c2 && l_last > k) l_last = k;
-            if (l_last < l_first) continue;
-            const unsigned parity_lanes = parity < 0 ? 0xFu : parity == 0 ? 0x5u : 0xAu;
-
-            const float hk_sum = h_term + (BSTAR * index_product(k, k)) * BSTAR;
-            const float g_term = ba * (cos_ga * index_product(h, k));
-            const __m128 v_hk = _mm_set1_ps(hk_sum), v_g = _mm_set1_ps(g_term);
-            // kl = 0 is +0 for the twin as well: its term is not negated.
-            const __m128 v_kl_sign = _mm_castsi128_ps(_mm_set1_epi32(k == 0 ? 0 : INT32_MIN));
-
-            const int l_begin = l_first & ~3;
-            __m128i v_kl = _mm_setr_epi32(k * l_begin, k * (l_begin + 1), k * (l_begin + 2),
-                                          k * (l_begin + 3));
-            const __m128i v_kl_step = _mm_set1_epi32(4 * k);
-            for (int l0 = l_begin; l0 <= l_last; l0 += 4) {
-                const __m128 s = _mm_add_ps(v_hk, _mm_load_ps(l_term + l0));
-                const __m128 bt = _mm_load_ps(hl_term + l0);
-                const __m128 al = _mm_mul_ps(v_cb, _mm_mul_ps(v_cos_al, _mm_cvtepi32_ps(v_kl)));
-                v_kl = _mm_add_epi32(v_kl, v_kl_step);
-                const __m128 qp = _mm_add_ps(
-                    s, _mm_mul_ps(v_two, _mm_add_ps(_mm_add_ps(v_g, bt), al)));
-                unsigned lanes = parity_lanes;
-                if (l0 < l_first) lanes &= 0xFu << (l_first - l0);
-                if (l0 + 3 > l_last) lanes &= 0xFu >> (l0 + 3 - l_last);
-                const __m128 in_p = _mm_or_ps(
-                    _mm_and_ps(_mm_cmpge_ps(qp, v_lo), _mm_cmple_ps(qp, v_hi)),
-                    _mm_cmple_ps(qp, v_zero));
-                const unsigned hit_p = static_cast<unsigned>(_mm_movemask_ps(in_p)) & lanes;
-                unsigned hit_n = 0;
-                __m128 qn = v_zero;
-                if (twins) {
-                    qn = _mm_add_ps(s, _mm_mul_ps(v_two, _mm_add_ps(_mm_sub_ps(v_g, bt),
-                                                                    _mm_xor_ps(al, v_kl_sign))));
-                    const __m128 in_n = _mm_or_ps(
-                        _mm_and_ps(_mm_cmpge_ps(qn, v_lo), _mm_cmple_ps(qn, v_hi)),
-                        _mm_cmple_ps(qn, v_zero));
-                    const unsigned no_zero = l0 == 0 ? 0xEu : 0xFu;  // no twin of l = 0
-                    hit_n = static_cast<unsigned>(_mm_movemask_ps(in_n)) & lanes & no_zero;
-                }
-                if ((hit_p | hit_n) == 0) continue;
-                _mm_store_ps(q_pos, qp);
-                _mm_store_ps(q_neg, qn);
-                for (int i = 0; i < 4; ++i) {
-                    if (((hit_p >> i) & 1u) && walk.visit(h, k, l0 + i, q_pos[i])) return;
-                    if (((hit_n >> i) & 1u) && walk.visit(h, k, -(l0 + i), q_neg[i])) return;
-                }
-            }
-        }
-    }
+    walk::Table t{ih, ik, il, dd, theta, nplanes};
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    if (has_avx2 && !g_baseline_walk)
+        walk::walk_avx2(c, t);
+    else
+        walk::walk_sse2(c, t);
 }
 
 void SORT_PLANES() {

@@ -72,6 +72,10 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
                                 int (&il)[MAX_PLANES], float (&d)[MAX_PLANES],
                                 float (&theta)[MAX_PLANES], int& nplanes);
 
+// The fast walk uses the widest vectors the processor offers; tests and
+// measurements can hold it to the SSE2 baseline.
+void use_baseline_walk(bool on);
+
 // Exchange sort of the first NPLANES entries by decreasing spacing.
 void SORT_PLANES();
 

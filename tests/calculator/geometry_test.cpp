@@ -60,7 +60,20 @@ struct Walker {
     const char* label;
     EnumerateFn fn;
 };
-const Walker kWalkers[] = {{"fast", ENUMERATE_PLANES}, {"reference", ENUMERATE_PLANES_REFERENCE}};
+void enumerate_baseline(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES], int (&il)[MAX_PLANES],
+                        float (&d)[MAX_PLANES], float (&theta)[MAX_PLANES], int& n) {
+    use_baseline_walk(true);
+    try {
+        ENUMERATE_PLANES(ih, ik, il, d, theta, n);
+    } catch (...) {
+        use_baseline_walk(false);
+        throw;
+    }
+    use_baseline_walk(false);
+}
+const Walker kWalkers[] = {{"fast", ENUMERATE_PLANES},
+                           {"fast SSE2", enumerate_baseline},
+                           {"reference", ENUMERATE_PLANES_REFERENCE}};
 
 std::vector<Plane> stored_planes() {
     std::vector<Plane> out;
@@ -409,123 +422,129 @@ TEST_F(FatalHook, NegativeRootsAreDomainErrors) {
 // values that make Q negative, condition codes (unknown and negative ones
 // included), bounds (negative, zero, large enough for the cap), windows
 // whose edges are spacings of planes or one ulp beside them, empty and NaN
-// windows, wavelengths at and beyond the limit.  The whole table (indices,
+// windows, wavelengths at and beyond the limit, for each vector width.  The whole table (indices,
 // spacings and angles by bit pattern) and the end of the walk must agree.
 TEST_F(FatalHook, FastWalkMatchesReference) {
-    std::mt19937_64 rng(20261209);
-    auto uniform = [&](double lo, double hi) {
-        return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(rng));
-    };
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Both vector widths: SSE2, and the widest the processor offers.
+    for (const bool baseline : {true, false}) {
+        SCOPED_TRACE(baseline ? "SSE2 walk" : "widest walk");
+        use_baseline_walk(baseline);
+        std::mt19937_64 rng(20261209);
+        auto uniform = [&](double lo, double hi) {
+            return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(rng));
+        };
+        auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
 
-    struct Table {
-        int ih[MAX_PLANES], ik[MAX_PLANES], il[MAX_PLANES];
-        float d[MAX_PLANES], theta[MAX_PLANES];
-        int n;
-        int exit_code;
-    };
-    static Table ref, fast;
-    auto walk = [&](EnumerateFn fn, Table& t) {
-        std::memset(&t, 0, sizeof t);
-        t.exit_code = -1;
-        try {
-            fn(t.ih, t.ik, t.il, t.d, t.theta, t.n);
-        } catch (const ProgramEnd& end) {
-            t.exit_code = end.exit_code;
-        }
-    };
-    // Spacing of a plane, or NaN when its root fails.
-    auto spacing = [&](int h, int k, int l) {
-        float d = nan, theta;
-        try {
-            PLANE_SPACING(d, h, k, l, theta);
-        } catch (const ProgramEnd&) {
-        }
-        return d;
-    };
-    auto nudge = [&](float x) {
-        switch (pick(3)) {
-        case 0: return std::nextafter(x, -inf);
-        case 1: return std::nextafter(x, inf);
-        default: return x;
-        }
-    };
+        struct Table {
+            int ih[MAX_PLANES], ik[MAX_PLANES], il[MAX_PLANES];
+            float d[MAX_PLANES], theta[MAX_PLANES];
+            int n;
+            int exit_code;
+        };
+        static Table ref, fast;
+        auto walk = [&](EnumerateFn fn, Table& t) {
+            std::memset(&t, 0, sizeof t);
+            t.exit_code = -1;
+            try {
+                fn(t.ih, t.ik, t.il, t.d, t.theta, t.n);
+            } catch (const ProgramEnd& end) {
+                t.exit_code = end.exit_code;
+            }
+        };
+        // Spacing of a plane, or NaN when its root fails.
+        auto spacing = [&](int h, int k, int l) {
+            float d = nan, theta;
+            try {
+                PLANE_SPACING(d, h, k, l, theta);
+            } catch (const ProgramEnd&) {
+            }
+            return d;
+        };
+        auto nudge = [&](float x) {
+            switch (pick(3)) {
+            case 0: return std::nextafter(x, -inf);
+            case 1: return std::nextafter(x, inf);
+            default: return x;
+            }
+        };
 
-    int with_planes = 0, full = 0, failed = 0, skipped = 0;
-    ::testing::internal::CaptureStderr();
-    for (int n = 0; n < 3000; ++n) {
-        // The cell.
-        const float a = uniform(1.5, 25), b = pick(3) == 0 ? a : uniform(1.5, 25),
-                    c = uniform(1.5, 25);
-        float al = 90, be = 90, ga = 90;
-        switch (pick(4)) {
-        case 0: ga = 120; break;
-        case 1: break;
-        default: al = uniform(40, 140), be = uniform(40, 140), ga = uniform(40, 140); break;
-        }
-        // Bounds: small, zero, negative, sometimes large enough for the cap.
-        int bound[3];
-        for (int& x : bound) x = pick(10) == 0 ? pick(5) - 2 : pick(13);
-        if (pick(10) == 0) bound[pick(3)] = 20 + pick(25);
-        try {
-            set_case(a, b, c, al, be, ga, bound[0], bound[1], bound[2], 0.0f, inf, 1.5406f);
-        } catch (const ProgramEnd&) {
-            ++skipped;  // impossible cell
-            continue;
-        }
-        if (pick(7) == 0) {  // reciprocal values of no real cell: Q may be < 0
-            ASTAR = uniform(0.02, 1), BSTAR = uniform(0.02, 1), CSTAR = uniform(0.02, 1);
-            ALSTAR = uniform(0, 3.2), BESTAR = uniform(0, 3.2), GASTAR = uniform(0, 3.2);
-        }
-        for (int& code : COND) {
-            static const int kCodes[] = {1, 2, 3, 4, 5, 6, 7, -1, 9, 100};
-            code = pick(10) < 7 ? 0 : kCodes[pick(10)];
-        }
-        const int hm = std::max(bound[0], 0), km = std::max(bound[1], 0),
-                  lm = std::max(bound[2], 1);
-        auto random_spacing = [&] { return spacing(pick(hm + 1), pick(km + 1), pick(2 * lm + 1) - lm); };
-        switch (pick(6)) {
-        case 0: DMIN = 0.0f, DMAX = pick(2) ? inf : 1e30f; break;
-        case 1: DMIN = uniform(2, 5), DMAX = uniform(0.5, 2); break;  // DMIN > DMAX
-        case 2: DMIN = uniform(0.2, 4), DMAX = DMIN + uniform(0, 6); break;
-        case 3: DMIN = pick(4) ? nudge(random_spacing()) : nan, DMAX = nudge(random_spacing()); break;
-        default: {
-            const float x = nudge(random_spacing()), y = nudge(random_spacing());
-            DMIN = std::min(x, y), DMAX = std::max(x, y);
-            break;
-        }
-        }
-        switch (pick(8)) {
-        case 0: LAMBDA = 0.0f; break;
-        case 1: LAMBDA = -uniform(0.5, 3); break;
-        case 2: LAMBDA = 2.0f * random_spacing(); break;
-        case 3: LAMBDA = nudge(2.0f * DMAX); break;
-        default: LAMBDA = uniform(0.5, 4); break;
-        }
+        int with_planes = 0, full = 0, failed = 0, skipped = 0;
+        ::testing::internal::CaptureStderr();
+        for (int n = 0; n < 3000; ++n) {
+            // The cell.
+            const float a = uniform(1.5, 25), b = pick(3) == 0 ? a : uniform(1.5, 25),
+                        c = uniform(1.5, 25);
+            float al = 90, be = 90, ga = 90;
+            switch (pick(4)) {
+            case 0: ga = 120; break;
+            case 1: break;
+            default: al = uniform(40, 140), be = uniform(40, 140), ga = uniform(40, 140); break;
+            }
+            // Bounds: small, zero, negative, sometimes large enough for the cap.
+            int bound[3];
+            for (int& x : bound) x = pick(10) == 0 ? pick(5) - 2 : pick(13);
+            if (pick(10) == 0) bound[pick(3)] = 20 + pick(25);
+            try {
+                set_case(a, b, c, al, be, ga, bound[0], bound[1], bound[2], 0.0f, inf, 1.5406f);
+            } catch (const ProgramEnd&) {
+                ++skipped;  // impossible cell
+                continue;
+            }
+            if (pick(7) == 0) {  // reciprocal values of no real cell: Q may be < 0
+                ASTAR = uniform(0.02, 1), BSTAR = uniform(0.02, 1), CSTAR = uniform(0.02, 1);
+                ALSTAR = uniform(0, 3.2), BESTAR = uniform(0, 3.2), GASTAR = uniform(0, 3.2);
+            }
+            for (int& code : COND) {
+                static const int kCodes[] = {1, 2, 3, 4, 5, 6, 7, -1, 9, 100};
+                code = pick(10) < 7 ? 0 : kCodes[pick(10)];
+            }
+            const int hm = std::max(bound[0], 0), km = std::max(bound[1], 0),
+                      lm = std::max(bound[2], 1);
+            auto random_spacing = [&] { return spacing(pick(hm + 1), pick(km + 1), pick(2 * lm + 1) - lm); };
+            switch (pick(6)) {
+            case 0: DMIN = 0.0f, DMAX = pick(2) ? inf : 1e30f; break;
+            case 1: DMIN = uniform(2, 5), DMAX = uniform(0.5, 2); break;  // DMIN > DMAX
+            case 2: DMIN = uniform(0.2, 4), DMAX = DMIN + uniform(0, 6); break;
+            case 3: DMIN = pick(4) ? nudge(random_spacing()) : nan, DMAX = nudge(random_spacing()); break;
+            default: {
+                const float x = nudge(random_spacing()), y = nudge(random_spacing());
+                DMIN = std::min(x, y), DMAX = std::max(x, y);
+                break;
+            }
+            }
+            switch (pick(8)) {
+            case 0: LAMBDA = 0.0f; break;
+            case 1: LAMBDA = -uniform(0.5, 3); break;
+            case 2: LAMBDA = 2.0f * random_spacing(); break;
+            case 3: LAMBDA = nudge(2.0f * DMAX); break;
+            default: LAMBDA = uniform(0.5, 4); break;
+            }
 
-        walk(ENUMERATE_PLANES_REFERENCE, ref);
-        walk(ENUMERATE_PLANES, fast);
-        ASSERT_EQ(fast.exit_code, ref.exit_code) << "case " << n;
-        ASSERT_EQ(fast.n, ref.n) << "case " << n;
-        for (int i = 0; i < MAX_PLANES; ++i) {
-            ASSERT_TRUE(fast.ih[i] == ref.ih[i] && fast.ik[i] == ref.ik[i] && fast.il[i] == ref.il[i] &&
-                        bits(fast.d[i]) == bits(ref.d[i]) && bits(fast.theta[i]) == bits(ref.theta[i]))
-                << "case " << n << " entry " << i << ": fast " << name({fast.ih[i], fast.ik[i], fast.il[i]})
-                << " " << fast.d[i] << " " << fast.theta[i] << ", reference "
-                << name({ref.ih[i], ref.ik[i], ref.il[i]}) << " " << ref.d[i] << " " << ref.theta[i];
+            walk(ENUMERATE_PLANES_REFERENCE, ref);
+            walk(ENUMERATE_PLANES, fast);
+            ASSERT_EQ(fast.exit_code, ref.exit_code) << "case " << n;
+            ASSERT_EQ(fast.n, ref.n) << "case " << n;
+            for (int i = 0; i < MAX_PLANES; ++i) {
+                ASSERT_TRUE(fast.ih[i] == ref.ih[i] && fast.ik[i] == ref.ik[i] && fast.il[i] == ref.il[i] &&
+                            bits(fast.d[i]) == bits(ref.d[i]) && bits(fast.theta[i]) == bits(ref.theta[i]))
+                    << "case " << n << " entry " << i << ": fast " << name({fast.ih[i], fast.ik[i], fast.il[i]})
+                    << " " << fast.d[i] << " " << fast.theta[i] << ", reference "
+                    << name({ref.ih[i], ref.ik[i], ref.il[i]}) << " " << ref.d[i] << " " << ref.theta[i];
+            }
+            with_planes += ref.n > 0;
+            full += ref.n == MAX_PLANES;
+            failed += ref.exit_code != -1;
         }
-        with_planes += ref.n > 0;
-        full += ref.n == MAX_PLANES;
-        failed += ref.exit_code != -1;
+        ::testing::internal::GetCapturedStderr();
+        // The cases must reach every kind of ending.
+        EXPECT_GT(with_planes, 1000);
+        EXPECT_GT(full, 30);
+        EXPECT_GT(failed, 30);
+        EXPECT_LT(skipped, 600);
+        std::printf("cases with planes %d, full tables %d, failed roots %d, impossible cells %d\n",
+                    with_planes, full, failed, skipped);
     }
-    ::testing::internal::GetCapturedStderr();
-    // The cases must reach every kind of ending.
-    EXPECT_GT(with_planes, 1000);
-    EXPECT_GT(full, 30);
-    EXPECT_GT(failed, 30);
-    EXPECT_LT(skipped, 600);
-    std::printf("cases with planes %d, full tables %d, failed roots %d, impossible cells %d\n",
-                with_planes, full, failed, skipped);
+    use_baseline_walk(false);
 }
