@@ -41,9 +41,9 @@ void BM_Enumerate(benchmark::State& state) {
         std::fprintf(stderr, "expected one plane, got %d\n", NPLANES);
         std::abort();
     }
-    state.counters["per_plane"] = benchmark::Counter(
-        visited * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_plane"] =
+        benchmark::Counter(visited * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["planes"] = visited;
 }
 
@@ -56,7 +56,9 @@ void enumerate_sse2(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES], int (&il)[MAX_
 
 }  // namespace
 
-BENCHMARK_TEMPLATE(BM_Enumerate, ENUMERATE_PLANES_REFERENCE)->Name("plain")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Enumerate, ENUMERATE_PLANES_REFERENCE)
+    ->Name("plain")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Enumerate, enumerate_sse2)->Name("fast_sse2")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Enumerate, ENUMERATE_PLANES)->Name("fast")->Unit(benchmark::kMillisecond);
 

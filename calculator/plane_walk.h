@@ -97,7 +97,7 @@ void walk_planes(const Case& c, Table& t) {
             if (l_last < l_first) continue;
             // Lanes of the right parity (vectors start at a multiple of W).
             unsigned parity_lanes = (1u << W) - 1;
-            if (parity >= 0) parity_lanes = (parity == 0 ? 0x55555555u : 0xAAAAAAAAu) & parity_lanes;
+            if (parity >= 0) parity_lanes &= parity == 0 ? 0x55555555u : 0xAAAAAAAAu;
 
             const F v_hk = V::set1(h_term + (BSTAR * index_product_of(k, k)) * BSTAR);
             const F v_g = V::set1(c.ba * (c.cos_ga * index_product_of(h, k)));

@@ -42,7 +42,8 @@ void clear_table() {
 // Sets up one case as the case reader leaves it and computes the reciprocal
 // cell.
 void set_case(float a, float b, float c, float alpha, float beta, float gamma, int hmax, int kmax,
-              int lmax, float dmin, float dmax, float lambda, std::initializer_list<int> cond = {}) {
+              int lmax, float dmin, float dmax, float lambda,
+              std::initializer_list<int> cond = {}) {
     CELL[0] = a, CELL[1] = b, CELL[2] = c;
     CELL[3] = alpha * DEG, CELL[4] = beta * DEG, CELL[5] = gamma * DEG;
     for (int i = 0; i < 7; ++i) COND[i] = 0;
@@ -162,8 +163,12 @@ TEST(Geometry, ArcCosSpecialValues) {
         float x, expected;
     };
     const Row rows[] = {
-        {0.0f, 1.570796f},     {-0.0f, 1.570796f},    {1.0f, 0.0f},
-        {1.00009f, 0.0f},      {-1.0f, 3.1415925f},   {-1.00009f, 3.1415925f},
+        {0.0f, 1.570796f},
+        {-0.0f, 1.570796f},
+        {1.0f, 0.0f},
+        {1.00009f, 0.0f},
+        {-1.0f, 3.1415925f},
+        {-1.00009f, 3.1415925f},
         {0.5f, std::atan(std::sqrt(1.0f - 0.25f) / 0.5f)},
         {-0.5f, 3.141592f - std::atan(std::sqrt(1.0f - 0.25f) / 0.5f)},
     };
@@ -173,7 +178,7 @@ TEST(Geometry, ArcCosSpecialValues) {
 // Bounds 1 1 1 without codes: the order of the walk, the same in both
 // walks.
 TEST(Geometry, VisitingOrderForBoundsOne) {
-    const std::vector<Plane> expected = {{0, 0, 1}, {0, 1, 0}, {0, 1, 1},  {1, 0, 0}, {1, 0, 1},
+    const std::vector<Plane> expected = {{0, 0, 1},  {0, 1, 0}, {0, 1, 1}, {1, 0, 0}, {1, 0, 1},
                                          {1, 0, -1}, {1, 1, 0}, {1, 1, 1}, {1, 1, -1}};
     set_case(4.0f, 4.0f, 4.0f, 90, 90, 90, 1, 1, 1, 0.0f, kBig, 1.5406f);
     for (const Walker& w : kWalkers) EXPECT_EQ(run(w), expected) << w.label;
@@ -186,14 +191,17 @@ TEST(Geometry, ConditionCodesAndBounds) {
     struct Row {
         int code, hmax, kmax, lmax;
     };
-    const Row rows[] = {{0, 3, 3, 3}, {1, 3, 3, 3},  {2, 3, 4, 5},  {3, 4, 3, 2},  {4, 3, 3, 3},
-                        {5, 3, 3, 3}, {6, 3, 3, 3},  {7, 3, 3, 3},  {-5, 2, 2, 2}, {8, 2, 2, 2},
+    const Row rows[] = {{0, 3, 3, 3}, {1, 3, 3, 3},    {2, 3, 4, 5},  {3, 4, 3, 2},  {4, 3, 3, 3},
+                        {5, 3, 3, 3}, {6, 3, 3, 3},    {7, 3, 3, 3},  {-5, 2, 2, 2}, {8, 2, 2, 2},
                         {0, 0, 0, 0}, {0, -1, -1, -1}, {0, 2, -3, 0}, {0, -2, 2, 3}, {4, 0, 3, -1}};
     for (const Row& r : rows) {
         set_case(5.0f, 6.0f, 7.0f, 80, 95, 100, r.hmax, r.kmax, r.lmax, 0.0f, kBig, 1.5406f,
                  {0, 0, r.code});
         std::vector<Plane> expected;
-        for (const Plane& p : visiting_order(r.hmax, r.kmax, r.lmax))
+        const std::vector<Plane> order = visiting_order(r.hmax, r.kmax, r.lmax);
+        EXPECT_EQ(visited_plane_count(), static_cast<std::int64_t>(order.size()))
+            << "bounds [" << r.hmax << " " << r.kmax << " " << r.lmax << "]";
+        for (const Plane& p : order)
             if (passes(r.code, p)) expected.push_back(p);
         for (const Walker& w : kWalkers)
             EXPECT_EQ(run(w), expected) << w.label << " code " << r.code << " bounds [" << r.hmax
@@ -247,6 +255,23 @@ TEST(Geometry, WindowBoundsAndCap) {
     std::vector<Plane> first = visiting_order(12, 12, 12);
     first.resize(MAX_PLANES);
     for (const Walker& w : kWalkers) EXPECT_EQ(run(w), first) << w.label;
+
+    // The walk appends after the planes already in the table, and a full
+    // table takes no more.
+    for (const Walker& w : kWalkers) {
+        clear_table();
+        NPLANES = 595;
+        w.fn(IH, IK, IL, D, THETA, NPLANES);
+        EXPECT_EQ(NPLANES, MAX_PLANES) << w.label;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ((Plane{IH[595 + i], IK[595 + i], IL[595 + i]}), first[i])
+                << w.label << " " << i;
+        EXPECT_EQ(IH[594], 0) << w.label;
+        IH[0] = -7;
+        w.fn(IH, IK, IL, D, THETA, NPLANES);
+        EXPECT_EQ(NPLANES, MAX_PLANES) << w.label;
+        EXPECT_EQ(IH[0], -7) << w.label;
+    }
 }
 
 TEST(Geometry, SortIsTheExchangeSort) {
@@ -288,6 +313,7 @@ TEST(Geometry, BraggAngleLimits) {
     LAMBDA = 2.0f * d;  // x = 1: the quotient is +infinity, the angle pi/2
     PLANE_SPACING(d, 1, 0, 0, theta);
     EXPECT_EQ(theta, std::atan(std::numeric_limits<float>::infinity()) * 180.0f / 3.141592f);
+    EXPECT_NEAR(theta, 90.0f, 3e-5f);  // 90.0000229: the divisor is below pi
     char field[16];
     std::snprintf(field, sizeof field, "%6.2f", 2.0f * theta);
     EXPECT_STREQ(field, "180.00");
@@ -329,16 +355,17 @@ TEST(Geometry, SpacingsAgainstDoubleMetric) {
         {"triclinic", 5.1f, 6.3f, 7.7f, 82.5f, 103.2f, 111.9f},
         {"albite", 8.137f, 12.785f, 7.16f, 94.19f, 116.61f, 87.68f},
     };
-    const Plane planes[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}, {1, 0, -1},
+    const Plane planes[] = {{1, 0, 0}, {0, 1, 0},  {0, 0, 1}, {1, 1, 0},  {1, 0, -1},
                             {1, 1, 1}, {2, 1, -3}, {3, 2, 1}, {1, 2, -2}, {4, 0, 3}};
     for (const Cell& c : cells) {
         set_case(c.a, c.b, c.c, c.al, c.be, c.ga, 4, 4, 4, 0.0f, kBig, 1.5406f);
         const double ca = std::cos(double(CELL[3])), cb = std::cos(double(CELL[4])),
                      cg = std::cos(double(CELL[5]));
         // Direct metric, then its inverse by cofactors.
-        const double g[3][3] = {{double(c.a) * c.a, double(c.a) * c.b * cg, double(c.a) * c.c * cb},
-                                {double(c.a) * c.b * cg, double(c.b) * c.b, double(c.b) * c.c * ca},
-                                {double(c.a) * c.c * cb, double(c.b) * c.c * ca, double(c.c) * c.c}};
+        const double g[3][3] = {
+            {double(c.a) * c.a, double(c.a) * c.b * cg, double(c.a) * c.c * cb},
+            {double(c.a) * c.b * cg, double(c.b) * c.b, double(c.b) * c.c * ca},
+            {double(c.a) * c.c * cb, double(c.b) * c.c * ca, double(c.c) * c.c}};
         const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
                            g[0][1] * (g[1][0] * g[2][2] - g[1][2] * g[2][0]) +
                            g[0][2] * (g[1][0] * g[2][1] - g[1][1] * g[2][0]);
@@ -502,12 +529,16 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
             }
             const int hm = std::max(bound[0], 0), km = std::max(bound[1], 0),
                       lm = std::max(bound[2], 1);
-            auto random_spacing = [&] { return spacing(pick(hm + 1), pick(km + 1), pick(2 * lm + 1) - lm); };
+            auto random_spacing = [&] {
+                return spacing(pick(hm + 1), pick(km + 1), pick(2 * lm + 1) - lm);
+            };
             switch (pick(6)) {
             case 0: DMIN = 0.0f, DMAX = pick(2) ? inf : 1e30f; break;
             case 1: DMIN = uniform(2, 5), DMAX = uniform(0.5, 2); break;  // DMIN > DMAX
             case 2: DMIN = uniform(0.2, 4), DMAX = DMIN + uniform(0, 6); break;
-            case 3: DMIN = pick(4) ? nudge(random_spacing()) : nan, DMAX = nudge(random_spacing()); break;
+            case 3:
+                DMIN = pick(4) ? nudge(random_spacing()) : nan, DMAX = nudge(random_spacing());
+                break;
             default: {
                 const float x = nudge(random_spacing()), y = nudge(random_spacing());
                 DMIN = std::min(x, y), DMAX = std::max(x, y);
@@ -527,11 +558,13 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
             ASSERT_EQ(fast.exit_code, ref.exit_code) << "case " << n;
             ASSERT_EQ(fast.n, ref.n) << "case " << n;
             for (int i = 0; i < MAX_PLANES; ++i) {
-                ASSERT_TRUE(fast.ih[i] == ref.ih[i] && fast.ik[i] == ref.ik[i] && fast.il[i] == ref.il[i] &&
-                            bits(fast.d[i]) == bits(ref.d[i]) && bits(fast.theta[i]) == bits(ref.theta[i]))
-                    << "case " << n << " entry " << i << ": fast " << name({fast.ih[i], fast.ik[i], fast.il[i]})
-                    << " " << fast.d[i] << " " << fast.theta[i] << ", reference "
-                    << name({ref.ih[i], ref.ik[i], ref.il[i]}) << " " << ref.d[i] << " " << ref.theta[i];
+                ASSERT_TRUE(fast.ih[i] == ref.ih[i] && fast.ik[i] == ref.ik[i] &&
+                            fast.il[i] == ref.il[i] && bits(fast.d[i]) == bits(ref.d[i]) &&
+                            bits(fast.theta[i]) == bits(ref.theta[i]))
+                    << "case " << n << " entry " << i << ": fast "
+                    << name({fast.ih[i], fast.ik[i], fast.il[i]}) << " " << fast.d[i] << " "
+                    << fast.theta[i] << ", reference " << name({ref.ih[i], ref.ik[i], ref.il[i]})
+                    << " " << ref.d[i] << " " << ref.theta[i];
             }
             with_planes += ref.n > 0;
             full += ref.n == MAX_PLANES;
