@@ -284,6 +284,7 @@ inline float float_of_bits(std::uint32_t bits) {
     return f;
 }
 
+// The spacing of a non-negative Q (its root never fails).
 inline float spacing_of(float q) { return std::sqrt(1.0f / q); }
 
 // Interval [q_lo, q_hi] of non-negative Q whose spacing lies in the window;
