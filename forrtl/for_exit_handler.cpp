@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "for_diags.h"
+#include "for_reentrancy.h"
 #include "for_shim_tmp.h"
 #include "for_startup.h"
 

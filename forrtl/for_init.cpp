@@ -24,6 +24,7 @@
 #include "for_diags.h"
 #include "for_exit_handler.h"
 #include "for_host.h"
+#include "for_reentrancy.h"
 #include "for_shim_tmp.h"
 
 namespace forrtl {

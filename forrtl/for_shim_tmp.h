@@ -1,5 +1,5 @@
-// Temporary stand-ins for pieces other branches provide (run-time lock,
-// environment switch, threading level); removed when those are merged.
+// Temporary stand-ins for pieces other branches provide (threading level,
+// the stop line's record); removed when those are merged.
 #pragma once
 
 #include <atomic>
@@ -8,10 +8,6 @@
 #include "for_status.h"
 
 namespace forrtl {
-Status for_take_lock(std::atomic<std::int32_t>& word);
-bool for_try_lock(std::atomic<std::int32_t>& word);
-void for_release_lock(std::atomic<std::int32_t>& word);
-bool for_env_switch(const char* name);
 extern int g_threading_level;
 }  // namespace forrtl
 

@@ -16,6 +16,7 @@
 #include "for_exit_handler.h"
 #include "for_host.h"
 #include "for_lub.h"
+#include "for_reentrancy.h"
 #include "for_shim_tmp.h"
 #include "for_startup.h"
 
