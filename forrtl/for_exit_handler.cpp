@@ -6,7 +6,6 @@
 
 #include "for_diags.h"
 #include "for_reentrancy.h"
-#include "for_shim_tmp.h"
 #include "for_startup.h"
 
 namespace forrtl {

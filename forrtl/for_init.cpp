@@ -25,7 +25,8 @@
 #include "for_exit_handler.h"
 #include "for_host.h"
 #include "for_reentrancy.h"
-#include "for_shim_tmp.h"
+#include "for_io.h"
+#include "for_lub.h"
 
 namespace forrtl {
 
@@ -34,10 +35,6 @@ std::uint32_t g_fp_option_word = 0;
 namespace {
 
 std::atomic<std::int32_t> g_init_done_lock{0};
-
-int g_argc = 0;
-char** g_argv = nullptr;
-std::atomic<int> g_next_argument{1};
 
 }  // namespace
 
@@ -101,17 +98,6 @@ int current_code_page() {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Command-line arguments.
-
-const char* for_next_argument() {
-    int index = g_next_argument.load();
-    while (index < g_argc) {
-        if (g_next_argument.compare_exchange_weak(index, index + 1)) return g_argv[index];
-    }
-    return nullptr;
-}
-
-// ---------------------------------------------------------------------------
 // Initialisation.
 
 Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
@@ -136,9 +122,7 @@ Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
     // 8. The code page for the host.
     if (g_host && g_host->set_code_page) g_host->set_code_page(current_code_page());
     // 9. The command-line arguments, for missing file names.
-    g_argc = argc > 0 && argv ? argc : 0;
-    g_argv = argv;
-    g_next_argument.store(1);
+    for_set_command_line(argc > 0 && argv ? argc : 0, argv);
     // 10. Exception masks and flush-to-zero from the option word.
     g_fp_option_word = fp_options;
     for_set_fp_control(fp_options);
@@ -283,27 +267,61 @@ namespace forrtl {
 namespace {
 
 constexpr int kNoPaneShell = MSG_NO_PANESHELL - 540;
+constexpr int kUnitToWindowStatement = 4;  // statement kind of the query's lookup
+constexpr int kStatusUnknown = 4;          // STATUS='UNKNOWN'
 
 bool host_active() { return g_host != nullptr; }
 
 }  // namespace
 
+// The window a unit writes to.  The console units 0, 5 and 6 are connected
+// here when the program has not used them yet, so that the host can find
+// the console window before the first output.
 int for_unit_to_window(const int* unit) {
     if (!host_active()) {
         for_report_alternate(kNoPaneShell, 0);
         return -1;
     }
-    (void)unit;
-    return -1;
+    if (!unit) return -1;
+    Lub* lub = nullptr;
+    if (for_lookup_unit(*unit, kUnitToWindowStatement, &lub) != 0) return -1;
+    bool connected = lub->connected;
+    if (!connected && (*unit == 0 || *unit == 5 || *unit == 6)) {
+        lub->options |= SF_COMPAT_NUMBERING;
+        lub->compat_numbering = true;
+        connected = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED) == 0;
+    }
+    int window = -1;
+    if (connected) {
+        if (lub->device_code >= 0 && lub->device_code <= 2) {
+            window = g_host->current_window ? g_host->current_window() : -1;
+        } else if (lub->window_unit) {
+            window = lub->handle;
+        }
+    }
+    for_release_unit(lub);
+    return window;
 }
 
+// The unit connected to a window: 0 for the current window, else the first
+// window unit in table order whose window it is.
 int for_window_to_unit(int window) {
     if (!host_active()) {
         for_report_alternate(kNoPaneShell, 0);
         return -1;
     }
-    (void)window;
-    return -1;
+    if (g_host->current_window && window == g_host->current_window()) return 0;
+    int unit = -1;
+    UnitCursor cursor{};
+    while (Lub* lub = for_next_unit(cursor)) {
+        // Only window units: a file unit's handle is a descriptor, which
+        // may happen to equal a window number.
+        const bool match = lub->connected && lub->window_unit && lub->handle == window;
+        if (match) unit = lub->unit;
+        for_release_unit(lub);
+        if (match) break;
+    }
+    return unit;
 }
 
 }  // namespace forrtl

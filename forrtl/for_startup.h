@@ -28,7 +28,8 @@ extern std::uint32_t g_fp_option_word;
 
 // Run-time initialisation, once per process: unit table, init-done lock,
 // console control handling, host queries, floating-point reset and control
-// from `fp_options`, code page report to the host, command-line arguments.
+// from `fp_options`, code page report to the host, and the command-line
+// arguments handed to the unit layer for missing file names.
 // Returns 0, or the status of the contended init-done lock (152) when the
 // initialisation has already run.
 Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options);
@@ -42,10 +43,6 @@ void for_set_fp_control(std::uint32_t option_word);
 // 65001 for UTF-8, 932/936/949/950 for the East Asian double-byte sets,
 // otherwise 1252.
 int for_code_page_for_codeset(const char* codeset);
-
-// The next unused command-line argument (arguments after the program name,
-// each once), or nullptr when none is left.  Used for missing file names.
-const char* for_next_argument();
 
 // The division check: 4195835.0 / 3145727.0, back-multiplied and subtracted.
 // for_division_residue gives the residue of the check for any operands so

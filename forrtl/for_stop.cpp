@@ -15,9 +15,9 @@
 #include "for_diags.h"
 #include "for_exit_handler.h"
 #include "for_host.h"
+#include "for_io.h"
 #include "for_lub.h"
 #include "for_reentrancy.h"
-#include "for_shim_tmp.h"
 #include "for_startup.h"
 
 namespace forrtl {
@@ -31,6 +31,7 @@ std::atomic<long> g_stopping_thread{0};
 
 constexpr char kReturnCode[] = "Return code ";                  // 12 characters
 constexpr char kProgramTerminated[] = "Stop - Program terminated."; // 26 characters
+constexpr int kStatusUnknown = 4;                                 // STATUS='UNKNOWN'
 
 long this_thread() { return static_cast<long>(pthread_self()); }
 
@@ -54,11 +55,45 @@ struct StopLocks {
     }
 };
 
-// Writes the stop line as one record of `unit`.
+// Statement kind of STOP's unit lookup.
+constexpr int kStopStatement = 34;
+
+// Writes the stop line as one record of `unit`: looked up (completing a
+// record left pending on its device), connected implicitly when it is not,
+// one record begun, filled and put.  Failures are reported; a severe one
+// ends the run there with its status code.
 void write_stop_line(int unit, std::uint32_t flags, const char* text, int length) {
-    Status status = for_tmp_write_record(unit, text, length);
-    (void)flags;
-    if (status != 0) for_report(status, 2, unit, "unknown");
+    Lub* lub = nullptr;
+    Status status = for_lookup_unit(unit, kStopStatement, &lub);
+    if (status != 0) {
+        for_report(status, 2, unit, "unknown");
+        return;
+    }
+    lub->options = flags;
+    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
+    lub->alt_defaults = (flags & SF_ALT_DEFAULTS) != 0;
+    lub->compat_numbering = (flags & SF_COMPAT_NUMBERING) != 0;
+    lub->prompt_names = (flags & SF_PROMPT_NAMES) != 0;
+    if (!lub->connected) {
+        status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED);
+        if (status != 0) {
+            for_handle_io_error(IOERR_CLEAR_RELEASE, status, lub);
+            return;
+        }
+    }
+    status = for_begin_output_record(lub);
+    if (status == 0) status = for_record_room(lub, length);
+    if (status == 0) {
+        std::memcpy(lub->rec.buffer + lub->rec.pos, text, static_cast<std::size_t>(length));
+        lub->rec.pos += length;
+        lub->rec.end_mark = lub->rec.pos;
+        status = lub->form == FORM_FORMATTED ? for_put_record(lub) : for_put_unformatted_record(lub);
+    }
+    if (status != 0) {
+        for_handle_io_error(IOERR_RELEASE, status, lub);
+        return;
+    }
+    for_release_unit(lub);
 }
 
 [[noreturn]] void end_run(StopLocks& locks, int exit_code) {

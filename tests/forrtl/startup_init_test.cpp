@@ -6,10 +6,14 @@
 #include <csignal>
 
 #include "for_host.h"
+#include "for_lub.h"
 #include "for_startup.h"
 #include "for_status.h"
+#include "for_open_params.h"
+#include "unit_fixture.h"
 
 using namespace forrtl;
+using namespace unit_test;
 
 namespace {
 int reported_code_page = 0;
@@ -19,12 +23,14 @@ int fake_set_code_page(int code_page) {
 }
 }  // namespace
 
-TEST(Init, RunsOnceInItsOrder) {
+class Init : public TempDirTest {};
+
+TEST_F(Init, RunsOnceInItsOrder) {
     static HostOps host{};
     host.set_code_page = fake_set_code_page;
     for_register_host(&host);
 
-    char program[] = "loxnar", first[] = "quartz.dat", second[] = "out.dat";
+    char program[] = "loxnar", first[] = "first.dat", second[] = "second.dat";
     char* argv[] = {program, first, second, nullptr};
     errno = EINVAL;
     ASSERT_EQ(for_rtl_init(3, argv, FPO_TRAP_DIVIDE | FPO_COUNT_OVERFLOW), 0u);
@@ -46,14 +52,15 @@ TEST(Init, RunsOnceInItsOrder) {
     }
 
     // Missing file names take the arguments after the program name, once each.
-    EXPECT_STREQ(for_next_argument(), "quartz.dat");
-    EXPECT_STREQ(for_next_argument(), "out.dat");
-    EXPECT_EQ(for_next_argument(), nullptr);
+    const std::uint32_t prompt = SF_ERROR_BRANCH | SF_PROMPT_NAMES;
+    EXPECT_EQ(open_unit(11, Keywords().text(KW_STATUS, "new"), prompt), 0);
+    EXPECT_EQ(open_unit(12, Keywords().text(KW_FILE, "  ").text(KW_STATUS, "new"), prompt), 0);
+    EXPECT_TRUE(exists("first.dat"));
+    EXPECT_TRUE(exists("second.dat"));
 
     // A second initialisation finds the init-done lock held.
     reported_code_page = 0;
     EXPECT_EQ(for_rtl_init(3, argv, 0), status_of(MSG_LOCK_CONTENTION));
     EXPECT_EQ(reported_code_page, 0);
-    EXPECT_EQ(for_next_argument(), nullptr);
     for_register_host(nullptr);
 }

@@ -27,6 +27,7 @@
 #include "for_date_time.h"
 #include "for_exit_handler.h"
 #include "for_host.h"
+#include "for_io.h"
 #include "for_lub.h"
 #include "for_startup.h"
 #include "for_status.h"
@@ -115,37 +116,52 @@ TEST(Stop, TextCodeAndNumbering) {
 }
 
 namespace {
+// A host whose window shows on standard output and whose end of program
+// says so there.
 int fake_program_exit(int code) {
     char line[32];
     int n = std::snprintf(line, sizeof line, "[host exit %d]\n", code);
     (void)!write(1, line, n);
     return 0;
 }
+HostOps fake_host() {
+    HostOps host{};
+    host.write_text = [](const char* text, int length, int, int) {
+        return static_cast<int>(write(1, text, static_cast<std::size_t>(length)));
+    };
+    host.current_window = [] { return 1024; };
+    host.select_window = [](int) { return 1; };
+    host.activate_window = [](int) { return 1; };
+    host.close_window = [](int, int) { return 0; };
+    host.program_exit = fake_program_exit;
+    return host;
+}
 }  // namespace
 
-// STOP closes the units through the exit handler, then tells the host, and
-// a second STOP on the same thread (from the host's end of program) ends at
-// once with 0.
+// STOP shows its line, closes the units through the exit handler, then
+// tells the host; a second STOP on the same thread (from the host's end of
+// program) ends at once with 0.
 TEST(Stop, ClosesUnitsThenTellsTheHost) {
     const std::string out = temp_path("host_out"), err = temp_path("host_err");
     EXPECT_EXIT(
         {
             capture(out, err);
-            static HostOps host{};
-            host.program_exit = fake_program_exit;
+            static HostOps host = fake_host();
             for_register_host(&host);
+            Lub* lub = nullptr;  // the unit table in use, so that its close-all can be watched
+            if (for_lookup_unit(30, SK_INQUIRE, &lub) == 0) for_release_unit(lub);
             g_close_all_units = note_close_all;
             for_note_unit_connected();
-            for_stop(nullptr, 0, kCalculatorFlags, 0, STOP_NO_CODE);
+            for_stop("5", 1, kCalculatorFlags, 5, STOP_NUMERIC_CODE);
         },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(read_file(out), "[close all]\n[host exit 0]\n");
+        ::testing::ExitedWithCode(5), "");
+    EXPECT_EQ(read_file(out), "5\r\n[close all]\n[host exit 5]\n");
     EXPECT_EQ(read_file(err), "");
 
     EXPECT_EXIT(
         {
             capture(out, err);
-            static HostOps host{};
+            static HostOps host = fake_host();
             host.program_exit = [](int) {
                 for_stop(nullptr, 0, 0, 9, STOP_NUMERIC_CODE);
                 return 0;
@@ -154,6 +170,7 @@ TEST(Stop, ClosesUnitsThenTellsTheHost) {
             for_stop(nullptr, 0, 0, 4, STOP_NUMERIC_CODE);
         },
         ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(read_file(out), "4\r\n");
     std::remove(out.c_str());
     std::remove(err.c_str());
 }
