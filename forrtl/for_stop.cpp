@@ -19,6 +19,7 @@
 #include "for_lub.h"
 #include "for_reentrancy.h"
 #include "for_startup.h"
+#include "for_units.h"
 
 namespace forrtl {
 
@@ -69,11 +70,7 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
         for_report(status, 2, unit, "unknown");
         return;
     }
-    lub->options = flags;
-    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
-    lub->alt_defaults = (flags & SF_ALT_DEFAULTS) != 0;
-    lub->compat_numbering = (flags & SF_COMPAT_NUMBERING) != 0;
-    lub->prompt_names = (flags & SF_PROMPT_NAMES) != 0;
+    for_copy_statement_options(lub, flags);
     if (!lub->connected) {
         status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED);
         if (status != 0) {

@@ -25,13 +25,16 @@
 #endif
 
 #include "for_date_time.h"
+#include "for_diags.h"
 #include "for_exit_handler.h"
 #include "for_host.h"
 #include "for_io.h"
 #include "for_lub.h"
 #include "for_startup.h"
+#include "for_open_params.h"
 #include "for_status.h"
 #include "for_stop.h"
+#include "unit_fixture.h"
 
 using namespace forrtl;
 
@@ -508,4 +511,70 @@ TEST(DateAndTime, TooShortArgumentsAreReported) {
                 "ZONE argument to DATE_AND_TIME is too short \\(LEN=4\\)");
     EXPECT_EXIT(for_date_and_time(nullptr, 0, nullptr, 0, nullptr, 0, values, 7), failed,
                 "VALUES argument to DATE_AND_TIME is too small \\(7 elements\\)");
+}
+
+// ---------------------------------------------------------------------------
+// The end of a run with files connected
+
+namespace {
+class EndOfRun : public unit_test::TempDirTest {};
+}  // namespace
+
+// However the run ends (STOP or a severe error), the records written are on
+// disk and every connected unit is closed with its standing disposition:
+// the DISPOSE='DELETE' file is gone.
+TEST_F(EndOfRun, StopAndSevereErrorCloseEveryUnit) {
+    using unit_test::Keywords;
+    struct Row {
+        const char* label;
+        int how;  // 0 STOP, 1 severe error
+        int exit_code;
+    };
+    const Row rows[] = {{"STOP", 0, 0}, {"severe error", 1, exit_code_of(MSG_FILE_NOT_FOUND)}};
+    for (const Row& row : rows) {
+        EXPECT_EXIT(
+            {
+                bool ok = unit_test::open_unit(15, Keywords().text(KW_FILE, "quartz.imp.dat").text(KW_STATUS, "new")) == 0;
+                ok = ok && unit_test::open_unit(16, Keywords().text(KW_FILE, "work.dat").text(KW_DISPOSE, "delete")) == 0;
+                ok = ok && unit_test::write_records(15, {"first", "second"}) == 0;
+                ok = ok && unit_test::write_records(16, {"scratch"}) == 0;
+                if (!ok) std::exit(90);
+                if (row.how == 0) for_stop(nullptr, 0, kCalculatorFlags, 0, STOP_NO_CODE);
+                for_report(status_of(MSG_FILE_NOT_FOUND), 2, 10, "quartz.dat");
+            },
+            ::testing::ExitedWithCode(row.exit_code), "")
+            << row.label;
+        EXPECT_EQ(unit_test::slurp("quartz.imp.dat"), "first\r\nsecond\r\n") << row.label;
+        EXPECT_FALSE(unit_test::exists("work.dat")) << row.label;
+        std::remove("quartz.imp.dat");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Host queries under a host
+
+TEST_F(EndOfRun, HostQueriesFindWindowsAndUnits) {
+    using unit_test::Keywords;
+    static HostOps host = fake_host();
+    host.open_window = [](const char*) { return 1027; };
+    for_register_host(&host);
+    const int console = 6, unused = 20, own = 46, file = 15;
+    // Unit 6 has not been used: the query connects it to the console window.
+    EXPECT_EQ(for_unit_to_window(&console), 1024);
+    EXPECT_EQ(for_unit_to_window(&unused), -1);
+    ASSERT_EQ(unit_test::open_unit(own, Keywords().text(KW_FILE, "USER")), 0);
+    ASSERT_EQ(unit_test::open_unit(file, Keywords().text(KW_FILE, "f.dat")), 0);
+    EXPECT_EQ(for_unit_to_window(&own), 1027);
+    EXPECT_EQ(for_unit_to_window(&file), -1);
+    EXPECT_EQ(for_window_to_unit(1024), 0);
+    EXPECT_EQ(for_window_to_unit(1027), own);
+    EXPECT_EQ(for_window_to_unit(1030), -1);
+    // The query left unit 6 connected; the unused unit has no block.
+    Lub* lub = nullptr;
+    ASSERT_EQ(for_lookup_unit(console, SK_INQUIRE, &lub), 0u);
+    EXPECT_TRUE(lub->connected);
+    EXPECT_TRUE(lub->compat_numbering);
+    for_release_unit(lub);
+    for_close_all_units();
+    for_register_host(nullptr);
 }
