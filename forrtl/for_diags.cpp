@@ -433,6 +433,44 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
     return result;
 }
 
+void for_report_trap(int parameter) {
+    // Messages of the parameters -1 to -18.
+    static const unsigned kTrapMessage[18] = {70,  71,  72,  73,  74,  65,  140, 141, 142,
+                                              143, 144, 145, 146, 147, 148, 149, 150, 154};
+    Status code;
+    if (parameter <= -1 && parameter >= -18) {
+        code = status_of(kTrapMessage[-parameter - 1]);
+        for_report(code, 0);
+    } else if (parameter <= -19 && parameter >= -25) {
+        code = status_of(155);
+        for_report(code, 1, -parameter - 18);
+    } else {
+        code = status_of(156);
+        // The hexadecimal form shows the 32-bit word.
+        for_report(code, 2, static_cast<long>(static_cast<std::uint32_t>(parameter)), static_cast<long>(parameter));
+    }
+    // The floating traps are errors: the trap still ends the run.
+    end_program(static_cast<int>(code), status_number(code));
+}
+
+void for_report_trap_counts(std::uint32_t option_word, const TrapCounts& counts) {
+    struct Kind {
+        unsigned bit;
+        int TrapCounts::*count;
+        unsigned message;
+    };
+    static const Kind kKinds[] = {
+        {9, &TrapCounts::underflow, 300},
+        {8, &TrapCounts::overflow, 298},
+        {10, &TrapCounts::divide_by_zero, 299},
+        {11, &TrapCounts::invalid, 297},
+    };
+    for (const Kind& k : kKinds) {
+        int n = counts.*k.count;
+        if ((option_word >> k.bit) & 1u && n != 0) for_report(status_of(k.message), 1, n);
+    }
+}
+
 // ---- processor exceptions -------------------------------------------------
 
 unsigned for_signal_message(int signo, int si_code) {

@@ -88,6 +88,22 @@ void for_install_exception_handlers();
 // not handle the signal).
 unsigned for_signal_message(int signo, int si_code);
 
+// The run-time's own trap, by its parameter: -1 integer overflow (70), -2
+// integer divide by zero (71), -3 to -7 the floating traps (72, 73, 74, 65,
+// 140), -8 to -11 decimal and reserved-operand traps (141 to 144), -12 to
+// -17 checks (145 to 150), -18 array index out of bounds (154), -19 to -25
+// the same for index 1 to 7 (155), any other value "GENTRAP code" (156).
+// Reports and ends the run with the status code, whatever the severity.
+void for_report_trap(int parameter);
+
+// Floating-point traps counted during the run, reported at exit when the
+// start-up option word asks for them (bit 9 underflow, 8 overflow, 10
+// divide by zero, 11 invalid): each non-zero count as information.
+struct TrapCounts {
+    int underflow, overflow, divide_by_zero, invalid;
+};
+void for_report_trap_counts(std::uint32_t option_word, const TrapCounts& counts);
+
 // The fatal path.  Tests install a hook that observes the end of the
 // program instead of ending the test process; the hook must not return
 // (it may throw or longjmp out in a test).

@@ -219,6 +219,44 @@ TEST_F(Diags, MathErrorForm) {
     EXPECT_EQ(ended, 3);
 }
 
+// The run-time's own trap: every parameter gives its message and ends the
+// run, error severity included.
+TEST_F(Diags, TrapParameters) {
+    struct Row {
+        int parameter;
+        std::string line;
+    };
+    const Row rows[] = {
+        {-1, "forrtl: severe (70): integer overflow\r\n"},
+        {-4, "forrtl: error (73): floating divide by zero\r\n"},
+        {-6, "forrtl: error (65): floating invalid\r\n"},
+        {-7, "forrtl: severe (140): floating inexact\r\n"},
+        {-17, "forrtl: severe (150): range error\r\n"},
+        {-18, "forrtl: severe (154): array index out of bounds\r\n"},
+        {-19, "forrtl: severe (155): array index out of bounds for index 1\r\n"},
+        {-25, "forrtl: severe (155): array index out of bounds for index 7\r\n"},
+        {-26, "forrtl: severe (156): GENTRAP code = 0xffffffe6 (-26)\r\n"},
+        {5, "forrtl: severe (156): GENTRAP code = 0x5 (5)\r\n"},
+    };
+    for (const Row& r : rows) {
+        long long ended;
+        std::string out = captured([&] { for_report_trap(r.parameter); }, &ended);
+        EXPECT_EQ(bracket(out), bracket(r.line)) << r.parameter;
+        EXPECT_NE(ended, -1) << r.parameter;
+    }
+}
+
+// Trap counts at exit: only the kinds the option word asks for, only when
+// non-zero, in the order underflow, overflow, divide by zero, invalid.
+TEST_F(Diags, TrapCountsAtExit) {
+    TrapCounts counts{2, 0, 5, 1};
+    std::string out = captured([&] { for_report_trap_counts((1u << 9) | (1u << 8) | (1u << 10), counts); });
+    EXPECT_EQ(bracket(out), bracket("forrtl: info (300): 2 floating underflow traps\r\n"
+                                    "forrtl: info (299): 5 floating divide-by-zero traps\r\n"));
+    out = captured([&] { for_report_trap_counts(0, counts); });
+    EXPECT_EQ(out, "");
+}
+
 // The system's text joined to the prefix; an errno without a text falls
 // back to the fixed wording.  Both end their line.
 TEST_F(Diags, SystemErrorLine) {
