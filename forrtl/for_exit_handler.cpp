@@ -20,21 +20,9 @@ namespace {
 std::atomic<std::int32_t> g_exit_lock{0};
 
 void report_trap_counts() {
-    struct Row {
-        std::uint32_t option;
-        std::atomic<int>* count;
-        unsigned message;
-    };
-    const Row rows[] = {
-        {FPO_COUNT_UNDERFLOW, &g_fp_trap_counts.underflow, 300},
-        {FPO_COUNT_OVERFLOW, &g_fp_trap_counts.overflow, 298},
-        {FPO_COUNT_DIVIDE, &g_fp_trap_counts.divide, 299},
-        {FPO_COUNT_INVALID, &g_fp_trap_counts.invalid, 297},
-    };
-    for (const Row& row : rows) {
-        int count = row.count->load();
-        if ((g_fp_option_word & row.option) && count != 0) for_report(status_of(row.message), 1, count);
-    }
+    const TrapCounts counts{g_fp_trap_counts.underflow.load(), g_fp_trap_counts.overflow.load(),
+                            g_fp_trap_counts.divide.load(), g_fp_trap_counts.invalid.load()};
+    for_report_trap_counts(g_fp_option_word, counts);
 }
 
 }  // namespace
