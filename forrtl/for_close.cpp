@@ -60,7 +60,9 @@ Status for_close_connection(Lub* lub, int status_code) {
     if (lub->window_unit) {
         if (g_host) {
             int window = lub->device_code == -6 ? lub->handle : g_host->current_window();
-            bool keep = status_code != 0 || g_exit_running;
+            // Without STATUS (or with a deleting one) the window goes; KEEP,
+            // and every unit at termination, keeps it marked closed.
+            bool keep = status_code == DISP_KEEP || g_exit_running;
             g_host->close_window(window, keep ? 1 : 0);
         }
         lub->handle = -1;
@@ -109,7 +111,11 @@ Status for_close_connection(Lub* lub, int status_code) {
 
 void for_clear_connection(Lub* lub) {
     for_detach_device(lub);
-    if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) close(lub->handle);
+    if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) {
+        // A connection that failed half-way: a scratch file made for it goes too.
+        close(lub->handle);
+        if (lub->scratch && lub->name && lub->name != kUnknownName) unlink(lub->name);
+    }
     if (lub->spool_path) {
         if (lub->connected) unlink(lub->spool_path);
         std::free(lub->spool_path);

@@ -145,7 +145,10 @@ int for_inquire(std::int32_t* control, std::int32_t unit, std::uint32_t flags, c
         p.file_length = static_cast<int>(file->length > INT_MAX ? INT_MAX : file->length);
         ResolvedName name;
         s = resolve_file_name(&stand_in, p, name);
-        if (s != 0) return for_handle_io_error(IOERR_KEEP, s, &stand_in);
+        if (s != 0) {
+            stand_in.unit = unit;
+            return for_handle_io_error(IOERR_KEEP, s, &stand_in);
+        }
         UnitCursor units{};
         bool found = false;
         while (Lub* lub = for_next_unit(units)) {

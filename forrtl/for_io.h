@@ -1,6 +1,19 @@
 // Record transfer between a unit's record buffer and its device, the shared
 // per-device line state, and the connection services the statement modules
 // share (implicit OPEN, closing a connection, the error-exit actions).
+//
+// A formatted WRITE statement runs:
+//   for_lookup_unit(unit, SK_WRITE, &lub); for_copy_statement_options(lub, flags);
+//   if (!lub->connected) for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
+//   for_output_statement_begin(lub, flags); for_begin_output_record(lub);
+//   per field: for_record_room(lub, w), store at rec.buffer + rec.pos, advance
+//     rec.pos and raise rec.end_mark to the highest position written;
+//   per "/" or reversion: for_put_record(lub) then for_begin_output_record(lub);
+//   "$": rec.dollar = true;
+//   at the end: for_output_statement_end(lub); for_release_unit(lub).
+// A READ takes records with for_get_record(lub) and consumes
+// rec.buffer[rec.pos .. rec.end).  Failures go to for_handle_io_error with
+// IOERR_RELEASE (IOERR_CLEAR_RELEASE when an implicit OPEN failed).
 #pragma once
 
 #include <cstdint>

@@ -325,6 +325,9 @@ Status resolve_file_name(Lub* lub, const OpenParams& params, ResolvedName& out) 
 
 Status open_errno_status(int err, bool compat, bool device) {
     switch (err) {
+        case EIO:
+            if (device) return status_of(MSG_NO_SUCH_DEVICE);
+            return status_of(MSG_OPEN_FAILURE);
         case ENOENT:
         case ENOTDIR:
             if (device) return status_of(MSG_NO_SUCH_DEVICE);
@@ -440,6 +443,9 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             else if (st != ST_OLD && !lub->read_only) flags |= O_CREAT;
         }
         if (st == ST_OLD) lub->must_exist = true;
+        // A serial line would wait for its carrier: open without waiting,
+        // then make the descriptor blocking for the transfers.
+        if (code != -1) flags |= O_NONBLOCK;
         fd = open(path, flags | acc, 0666);
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && access_code == 0 && !lub->read_only) {
             int saved = errno;
@@ -456,6 +462,7 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             lub->system_error = errno;
             return open_errno_status(errno, compat, code != -1);
         }
+        if (code != -1) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (st == ST_REPLACE && code == -1 && ftruncate(fd, 0) != 0) {
             lub->system_error = errno;
             close(fd);

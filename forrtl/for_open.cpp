@@ -190,6 +190,13 @@ Status set_layout(Lub* lub, const OpenParams& p) {
     return 0;
 }
 
+// Removes a temporary file made for a connection that is not made.
+void discard_scratch(const ResolvedName* resolved) {
+    if (!resolved || resolved->scratch_fd < 0) return;
+    close(resolved->scratch_fd);
+    unlink(resolved->name);
+}
+
 Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolved) {
     OpenParams p = p_in;
     if (Status s = convert_override(lub, p.convert)) return s;
@@ -208,7 +215,10 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     lub->dispose = static_cast<std::uint8_t>(p.dispose ? p.dispose : (p.status == ST_SCRATCH ? DISP_DELETE : DISP_KEEP));
     if (p.status == ST_SCRATCH && (p.dispose == DISP_KEEP)) return status_of(MSG_INCONSISTENT_OPEN_CLOSE);
 
-    if (Status s = check_layout(lub, p)) return s;
+    if (Status s = check_layout(lub, p)) {
+        discard_scratch(resolved);
+        return s;
+    }
     ResolvedName local;
     if (!resolved) {
         if (Status s = resolve_file_name(lub, p, local)) return s;
@@ -216,16 +226,16 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     }
     lub->name = static_cast<char*>(std::malloc(static_cast<std::size_t>(resolved->length) + 1));
     if (!lub->name) {
-        if (resolved->scratch_fd >= 0) {
-            close(resolved->scratch_fd);
-            unlink(resolved->name);
-        }
+        discard_scratch(resolved);
         return status_of(MSG_NO_MEMORY);
     }
     std::memcpy(lub->name, resolved->name, static_cast<std::size_t>(resolved->length) + 1);
     lub->name_length = static_cast<std::uint16_t>(resolved->length);
 
-    if (Status s = open_connection(lub, p, *resolved)) return s;
+    if (Status s = open_connection(lub, p, *resolved)) {
+        if (lub->handle != resolved->scratch_fd) discard_scratch(resolved);
+        return s;
+    }
     if (Status s = set_layout(lub, p)) return s;
     if (lub->form == FORM_FORMATTED) {
         if (Status s = for_attach_device(lub)) return s;

@@ -396,3 +396,52 @@ TEST_F(RecordsTest, UserUnitOpensItsOwnWindowUnderTheHost) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RecordsTest, FixedAppendStartsAfterTheLastWholeRecord) {
+    spit("fixed.dat", "abcdefg");
+    ASSERT_EQ(open_unit(37, Keywords()
+                                .text(KW_FILE, "fixed.dat")
+                                .text(KW_RECORDTYPE, "fixed")
+                                .inline_int(KW_RECL, 4)
+                                .text(KW_POSITION, "append")),
+              0);
+    ASSERT_EQ(write_records(37, {"wxyz"}), 0u);
+    EXPECT_EQ(close_unit(37), 0);
+    EXPECT_EQ(slurp("fixed.dat"), "abcdwxyz");
+}
+
+// Under the host a missing name is chosen in the host's file dialog; a
+// cancelled dialog asks whether to end the program.
+TEST_F(RecordsTest, MissingNameIsChosenInTheHostDialog) {
+    static std::vector<std::string> calls;
+    static int attempts;
+    calls.clear();
+    attempts = 0;
+    HostOps ops{};
+    ops.choose_file = [](char* buffer, int capacity, const char* title) {
+        calls.push_back(std::string("choose ") + title + " " + std::to_string(capacity));
+        if (attempts++ == 0) return -1;  // cancelled
+        std::strcpy(buffer, "picked.dat");
+        return 1;
+    };
+    ops.message_box = [](const char* text, const char* title, unsigned style) {
+        calls.push_back(std::string("box ") + title + ": " + text + " " + std::to_string(style));
+        return static_cast<int>(MB_ANSWER_NO);
+    };
+    for_register_host(&ops);
+    for_set_command_line(1, nullptr);
+    int r = open_unit(48, Keywords().text(KW_STATUS, "new"), SF_ERROR_BRANCH | SF_PROMPT_NAMES);
+    for_register_host(nullptr);
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(exists("picked.dat"));
+    const unsigned style = MB_YESNO_BUTTONS | MB_DEFAULT_BUTTON2 | MB_ICON_EXCLAMATION | MB_TASK_MODAL;
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "choose Open: Select File for Unit 48 256",
+                         "box File Open Error: A File Must be Selected\r\rTerminate Program? " + std::to_string(style),
+                         "choose Open: Select File for Unit 48 256",
+                     }));
+}
+
+}  // namespace

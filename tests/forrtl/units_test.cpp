@@ -1,5 +1,6 @@
 // Units and their connection: OPEN, INQUIRE and CLOSE through the statement
 // entry points, the unit table, names and devices.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -286,6 +287,10 @@ TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
     EXPECT_EQ(close_unit(40, Keywords().text(KW_DISPOSE, "keep")), 46);  // a scratch file cannot be kept
     EXPECT_EQ(close_unit(40), 0);
     EXPECT_FALSE(exists(stored));
+    // A refused scratch OPEN leaves no temporary file behind.
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
 TEST_F(UnitsTest, KeywordFailures) {
@@ -327,6 +332,38 @@ TEST_F(UnitsTest, KeywordFailures) {
     EXPECT_EQ(std::string(convert, sizeof convert), "BIG_ENDIAN  ");
     EXPECT_EQ(close_unit(50, Keywords().text(KW_FORM, "formatted")), 48);  // CLOSE takes STATUS only
     EXPECT_EQ(close_unit(50, Keywords().text(KW_DISPOSE, "discard")), 45);
+}
+
+TEST_F(UnitsTest, ReadOnlyUnitCannotDeleteItsFile) {
+    spit("entry.dat", "line\n");
+    ASSERT_EQ(open_unit(16, Keywords().text(KW_FILE, "entry.dat").text(KW_ACTION, "read")), 0);
+    EXPECT_EQ(close_unit(16, Keywords().text(KW_DISPOSE, "delete")), 46);
+    EXPECT_TRUE(exists("entry.dat"));
+    EXPECT_EQ(close_unit(16), 0);
+    // A read-only OPEN never creates the file.
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "absent.dat").text(KW_ACTION, "read")), 29);
+    EXPECT_FALSE(exists("absent.dat"));
+}
+
+TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
+    // Without a port the OPEN fails with "no such device"; with one it
+    // connects without waiting for a carrier.
+    int expected = -1;
+    int fd = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        close(fd);
+        expected = 0;
+    } else if (errno == ENOENT || errno == EIO || errno == ENXIO || errno == ENODEV) {
+        expected = 42;
+    }
+    if (expected < 0) GTEST_SKIP() << "the serial port cannot be opened here";
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "COM1.")), expected);
+    EXPECT_EQ(open_unit(17, Keywords().text(KW_FILE, "line")), expected);
+    char name[4];
+    if (expected == 0) {
+        ASSERT_EQ(inquire(17, Keywords().out_text(KW_FILE, name, sizeof name)), 0);
+        EXPECT_EQ(std::string(name, 4), "LINE");
+    }
 }
 
 TEST_F(UnitsTest, ReadOnlyFileIsRetriedForReadingAndCannotBeDeleted) {
@@ -371,10 +408,19 @@ TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
     EXPECT_TRUE(exists("listing.txt"));
     EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n");
 
+    // Without an error branch the information is shown and the program goes on.
+    ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
+    ::testing::internal::CaptureStderr();
+    close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "forrtl: info (5): requested disposition modified, file not deleted, unit 17, file " +
+                  path("listing.txt") + "\r\n");
+
     setenv("FOR_DEFAULT_PRINT_DEVICE", "office", 1);
     ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
     EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "PRINT")), 0);
-    EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n-d|office|--|" + path("listing.txt") + "|\n");
+    const std::string plain = "--|" + path("listing.txt") + "|\n";
+    EXPECT_EQ(slurp("lp.log"), plain + plain + "-d|office|--|" + path("listing.txt") + "|\n");
 }
 
 TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
