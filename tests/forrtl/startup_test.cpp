@@ -15,6 +15,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <atomic>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -174,6 +176,34 @@ TEST(Stop, ClosesUnitsThenTellsTheHost) {
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(read_file(out), "4\r\n");
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+}
+
+// A STOP on another thread while the first one is still ending the run
+// waits for it: the run ends with the first STOP's code, its units closed.
+TEST(Stop, SecondThreadWaitsForTheFirst) {
+    const std::string out = temp_path("two_out"), err = temp_path("two_err");
+    EXPECT_EXIT(
+        {
+            capture(out, err);
+            static std::atomic<bool> ending{false};
+            static HostOps host = fake_host();
+            host.program_exit = [](int code) {
+                ending = true;
+                usleep(200000);  // the host's prompt takes its time
+                return fake_program_exit(code);
+            };
+            for_register_host(&host);
+            std::thread second([] {
+                while (!ending) usleep(1000);
+                for_stop(nullptr, 0, 0, 7, STOP_NUMERIC_CODE);
+            });
+            second.detach();
+            for_stop(nullptr, 0, SF_COMPAT_NUMBERING, 3, STOP_NUMERIC_CODE);
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_EQ(read_file(out), "Return code 3\r\n[host exit 3]\n");
     std::remove(out.c_str());
     std::remove(err.c_str());
 }
