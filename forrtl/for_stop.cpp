@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include <pthread.h>
 #include <signal.h>
