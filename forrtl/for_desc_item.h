@@ -29,7 +29,7 @@ enum : std::uint8_t {
     TYPE_INT4 = 9,
     TYPE_LOGICAL4 = 16,
     TYPE_REAL4 = 26,
-    TYPE_REAL8 = 27,
+    TYPE_REAL8 = 45,
     TYPE_CHARACTER = 56,
 };
 
