@@ -26,9 +26,7 @@ ElemKind elem_kind_of(std::uint8_t type) {
         return (type & 1) ? EK_INTEGER : EK_UNSIGNED;
     }
     if (type >= 14 && type <= 17) return EK_LOGICAL;
-    if (type == 25 || type == 26 || type == 27 || type == 45 || type == 46 || type == 48 ||
-        type == 50)
-        return EK_REAL;
+    if (type == 25 || type == 26 || type == 45 || type == 46 || type == 48 || type == 50) return EK_REAL;
     if (type >= 28 && type <= 44) return type_element_size(type) > 0 ? EK_COMPLEX : EK_INVALID;
     if (type == TYPE_CHARACTER) return EK_CHARACTER;
     return EK_INVALID;

@@ -27,7 +27,7 @@ struct Items {
     Items& i4(const std::int32_t* p) { return scalar(forrtl::TYPE_INT4, p); }
     Items& l4(const std::int32_t* p) { return scalar(forrtl::TYPE_LOGICAL4, p); }
     Items& r4(const float* p) { return scalar(forrtl::TYPE_REAL4, p); }
-    Items& r8(const double* p) { return scalar(45, p); }  // 8-byte real
+    Items& r8(const double* p) { return scalar(forrtl::TYPE_REAL8, p); }
     // A character scalar of `length` characters.
     Items& chars(const char* p, std::int64_t length) {
         list.push_back(forrtl::TYPE_CHARACTER);
