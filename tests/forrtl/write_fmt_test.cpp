@@ -133,6 +133,20 @@ TEST(FormatWrite, PositionsAndModes) {
     }
 }
 
+// The statement's option bits reach editing: zero under G with the
+// standard-rules option, logical truth by the lowest bit or by any bit.
+TEST(FormatWrite, OptionBitsReachEditing) {
+    float zero = 0.0f;
+    std::int32_t two = 2;
+    Area area(20, 1);
+    ASSERT_EQ(write_text(area, "(G10.3)", Items().r4(&zero).end()), 0);
+    EXPECT_EQ(area.record(0), padded("  0.00    ", 20));
+    ASSERT_EQ(write_text(area, "(L3)", Items().l4(&two).end()), 0);
+    EXPECT_EQ(area.record(0), padded("  F", 20));
+    ASSERT_EQ(write_text(area, "(L3)", Items().l4(&two).end(), kFlags | SF_TRUE_NONZERO), 0);
+    EXPECT_EQ(area.record(0), padded("  T", 20));
+}
+
 // Sign mode and scale factor start afresh with each statement.
 TEST(FormatWrite, ModesResetEachStatement) {
     std::int32_t five = 5;
