@@ -11,7 +11,12 @@
 namespace forrtl {
 
 // One word of an argument block.  Addresses take one word; on this 64-bit
-// platform a word is pointer-sized.
+// platform a word is pointer-sized.  Every address, length, rank, bound and
+// stride is one word (bounds, strides and lengths read as signed).  An item
+// of kind 1 carries its value inline: the value's bytes lie at the start of
+// ceil(size / sizeof(ArgWord)) consecutive words (a 4-byte integer or an
+// 8-byte complex takes one word, a 16-byte complex two), and the item's
+// address points at them.
 using ArgWord = std::uintptr_t;
 
 enum ItemTerminator : std::uint8_t {
@@ -24,7 +29,7 @@ enum : std::uint8_t {
     TYPE_INT4 = 9,
     TYPE_LOGICAL4 = 16,
     TYPE_REAL4 = 26,
-    TYPE_REAL8 = 27,
+    TYPE_REAL8 = 45,
     TYPE_CHARACTER = 56,
 };
 
@@ -49,7 +54,11 @@ struct ItemCursor {
 };
 
 // Reads the next descriptor and consumes its argument words.  Errors: 48 for
-// a type code above 63, 8 for an invalid type or kind.
+// a type code above 63, 8 for an invalid type or kind (also for a kind that
+// cannot size its item: a character or special item by address alone or
+// inline, a character array of kind 7, a rank outside 1..7, an element count
+// that overflows).  On failure the cursor does not move.  A terminator
+// (type 1 or 2) consumes nothing, so reading again returns it again.
 Status read_item_descriptor(ItemCursor& cursor, Item& item);
 
 // A keyword list entry: read_item_descriptor, then the keyword code; the list
@@ -59,8 +68,9 @@ Status next_keyword_item(ItemCursor& cursor, Item& item, std::uint8_t& keyword);
 enum ItemsRemain { ITEMS_FOLLOW = 0, ITEMS_END = 1, ITEMS_UNKNOWN = 2 };
 ItemsRemain items_remain(const ItemCursor& cursor);
 
-// Element size of a type code (0 for invalid codes, -1 for character and
-// special items whose length comes from the item).
+// Storage size of one value of a type code (both parts for complex types;
+// 0 for invalid codes, -1 for character and special items whose length comes
+// from the item).  Item::element_size holds one part for complex types.
 int type_element_size(std::uint8_t type);
 
 }  // namespace forrtl

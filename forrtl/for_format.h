@@ -66,6 +66,50 @@ enum FmtCategory : std::uint8_t {
     FC_ESE = 51,
 };
 
+// Layout classes of the opcode table.  Long items (opcodes 0 to 51) are 12
+// bytes, 28 when they carry variable format expressions; a literal item is
+// 4 bytes of header plus its text rounded up to a multiple of 4; short items
+// (opcodes 52 to 95) are 4 bytes, classes 6 to 10 saying what their operand
+// bytes hold.
+enum FmtLayout : std::uint8_t {
+    LAYOUT_LONG = 1,      // op, flags, e, d, repeat (32), w (32) [, 4 expression refs]
+    LAYOUT_LITERAL = 2,   // 28, 0, length (16), text, zero fill
+    LAYOUT_NONE = 6,      // no operand
+    LAYOUT_REPEAT = 7,    // bytes 2-3: 16-bit repeat count
+    LAYOUT_WIDTH = 8,     // bytes 2-3: 16-bit width field
+    LAYOUT_REPEAT_W = 9,  // byte 1: repeat; bytes 2-3: 16-bit w
+    LAYOUT_REPEAT_WD = 10 // byte 1: repeat; byte 2: w; byte 3: d
+};
+
+struct FmtOpcodeInfo {
+    std::uint8_t layout;    // FmtLayout
+    std::uint8_t size;      // bytes (long items without expressions; literal header)
+    std::uint8_t category;  // FmtCategory
+};
+
+constexpr int kFmtOpcodeCount = 96;
+extern const FmtOpcodeInfo kFmtOpcodes[kFmtOpcodeCount];
+
+// Opcodes of the short items used by prepared programs.
+enum FmtShortOpcode : std::uint8_t {
+    OP_SHORT_FORMAT_BEGIN = 54,
+    OP_SHORT_FORMAT_END = 55,
+    OP_SHORT_GROUP_BEGIN = 56,
+    OP_SHORT_GROUP_END = 57,
+    OP_SHORT_DOLLAR = 69,
+    OP_SHORT_COLON = 70,
+    OP_SHORT_SLASH = 71,
+};
+
+// Expression flags of a long item (byte 1): the operand comes from a
+// variable format expression; the item is then 28 bytes, bytes 12 to 27
+// holding the references for repeat, w, d and e in that order.
+enum : std::uint8_t { VFE_REPEAT = 1, VFE_W = 2, VFE_D = 4, VFE_E = 8 };
+constexpr int kLongItemSize = 12;
+constexpr int kLongItemVfeSize = 28;
+// A program is addressed by 16-bit offsets.
+constexpr int kFormatMaxProgram = 65535;
+
 enum BlankMode : std::uint8_t { BLANK_NONE = 0, BLANK_BN = 1, BLANK_BZ = 2 };
 enum SignMode : std::uint8_t { SIGN_NONE = 0, SIGN_SP = 1, SIGN_SS = 2, SIGN_S = 3 };
 
@@ -129,15 +173,27 @@ struct FormatPositioner {
 void format_state_begin(FormatState& state, const std::uint8_t* program,
                         const FormatExpression* expressions = nullptr);
 
+// Steps on to the next descriptor the driver must act on, performing groups,
+// reversion, positioning (through `positioner`, which may be null), kP and
+// the sign and blank modes itself.  The driver keeps `item_waiting` true
+// while an item waits for a data descriptor: a variable format expression
+// out of range is then error 68, otherwise it is held to its range.  After
+// the format end is handed back `data_met` still tells whether the ended
+// pass met a data descriptor (error 60 when not and items remain); it is
+// cleared when the walk goes on.  Repetitions of a data descriptor are
+// counted down by the driver in `repeat`.
 FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner);
 
 // The value of one expression reference (4 bytes: 16-bit index, kind, type).
 Status format_expression_value(const FormatExpression* table, const std::uint8_t* reference,
                                std::int32_t& value);
 
-// Compiles run-time format text into a program (heap storage released with
-// release_format).  On a syntax error message 58 is reported with the text
-// from the point of the error and the result is error 62.
+// Compiles run-time format text into a program of long items and literal
+// items (heap storage released with release_format).  On a syntax error
+// message 58 is reported with at most 80 characters of the text from the
+// point of the error and the result is error 62; no storage is error 41.
+// A program that would pass 65535 bytes is a syntax error.  *program is
+// null on failure.
 Status compile_format(const char* text, std::int32_t length, std::uint8_t** program);
 void release_format(std::uint8_t* program);
 

@@ -104,6 +104,7 @@ struct Lub {
     bool sequential, append, direct, keyed;
     bool blank_null, recl_defaulted, char_device, window_unit, focus_on_write;
     bool error_branch, end_branch, eor_branch;
+    bool return_conversion_errors;  // output conversion errors (63) go back to the statement
     bool truncate_on_write;   // the first record written ends the file
     bool pad_no;              // PAD='NO'
     bool std_handle;          // one of the three standard handles: never closed

@@ -31,6 +31,8 @@ TEST(Catalogue, CountsCodesAndSeverities) {
     for (const Row& r : rows) {
         Status s = status_of(r.number);
         EXPECT_EQ(status_severity(s), r.severity) << r.number;
-        if (r.text) EXPECT_STREQ(catalogue_text(s), r.text) << r.number;
+        if (r.text) {
+            EXPECT_STREQ(catalogue_text(s), r.text) << r.number;
+        }
     }
 }
