@@ -10,7 +10,7 @@ namespace calculator {
 
 // Console dialogue.
 inline constexpr auto kBanner = forrtl::format_program<"('     LOXNAR calculates d(hkl)')">();
-inline constexpr auto kPrompt = forrtl::format_program<"('  entry .dat file (no extension) ??',$)">();
+inline constexpr auto kPrompt = forrtl::format_program<"('  entry .dat file (no extension) ?\?',$)">();
 inline constexpr auto kEntryName = forrtl::format_program<"(A20)">();
 
 // Stamped blocks at the start and end of a case.
