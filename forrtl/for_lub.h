@@ -113,6 +113,68 @@ struct Lub {
     FormatState fmt;
     char* internal_area;      // unit -5: the internal record
     std::int32_t internal_length;
+    // Connection details kept for INQUIRE, CLOSE and a re-OPEN.
+    std::uint8_t dispose;     // DISPOSE of the OPEN (1 keep, 2 delete, 3 print, 4 submit, 5, 6)
+    std::uint8_t action;      // ACTION/MODE: 1 read, 2 readwrite, 3 write, 0 not given
+    std::uint8_t position;    // POSITION: 1 append, 2 asis, 3 rewind, 0 not given
+    std::uint8_t share;       // SHARE code, 0 not given
+    std::uint8_t organization;
+    bool must_exist;          // STATUS OLD
+    bool seekable;            // lseek works on the handle
+    bool std_input;           // the handle is standard input
+    char* spool_path;         // printer devices: the spool file handed to lp at close
 };
+
+// Statement kinds passed to unit lookup (1 to 38).  Kinds that transfer
+// nothing on the device do not flush a pending console record.
+enum StatementKind : int {
+    SK_CLOSE = 1,
+    SK_OPEN = 6,
+    SK_INQUIRE = 8,
+    SK_READ = 20,
+    SK_WRITE = 30,
+    SK_RELEASE = 38,  // the final release of a unit at CLOSE or termination
+};
+
+// Threading level (set at start-up): 0 one I/O thread, 1 signals held off
+// while a lock is held, 2 and above a mutex per unit slot.
+extern int g_threading_level;
+
+// The run-time lock: 1 is exchanged into the word, retried up to 50000
+// times with a yield before every hundredth retry; 152 when it stays held.
+Status for_runtime_lock(std::atomic<std::int32_t>& word);
+void for_runtime_unlock(std::atomic<std::int32_t>& word);
+
+// The calling thread's identifier as stored in lock headers.
+long for_thread_id();
+
+// Finds and locks the block of `unit` for a statement of `kind`, allocating
+// a reserved block when the unit has none.  Unit -5 pushes a fresh internal
+// block on the thread's stack.  Errors: 32 (unit below -5 or too large),
+// 40 (the calling thread already holds the unit), 152, 41.
+Status for_lookup_unit(std::int32_t unit, int kind, Lub** lub);
+
+// Ends the statement on the block: unlocks it.  A block left unconnected
+// (and every internal block) is unlinked and freed.
+Status for_release_unit(Lub* lub);
+
+// Unlinks and frees the block whatever its state.
+Status for_release_and_free(Lub* lub);
+
+// Iteration over the blocks in table order.  Start with a zeroed cursor;
+// each call returns the next block locked (release it with
+// for_release_unit), or nullptr at the end.  A block held by the calling
+// thread itself is returned without waiting (the exit handler runs from
+// inside a failing statement).
+struct UnitCursor {
+    int slot;
+    std::int32_t last_unit;
+    bool held_by_caller;  // the block returned last was already held by the calling thread
+};
+Lub* for_next_unit(UnitCursor& cursor);
+
+// The block of a unit of -4 to 99 without locking it (nullptr when it has
+// none), for looking at console line state before a diagnostic.
+Lub* for_peek_unit(std::int32_t unit);
 
 }  // namespace forrtl

@@ -1,0 +1,231 @@
+// Input records: bytes are read in buffer-sized blocks and split into
+// records in memory; the bytes after a record stay as read-ahead for the
+// next one.  Also the device read (host window or file descriptor).
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "for_host.h"
+#include "for_io.h"
+
+namespace forrtl {
+
+namespace {
+
+constexpr int kInitialInputBuffer = 1024;
+constexpr char kControlZ = 26;
+
+std::uint32_t get_u32(const char* p, bool big_endian) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+        int shift = big_endian ? 24 - 8 * i : 8 * i;
+        v |= std::uint32_t(static_cast<unsigned char>(p[i])) << shift;
+    }
+    return v;
+}
+
+std::uint32_t get_u16(const char* p, bool big_endian) {
+    unsigned lo = static_cast<unsigned char>(p[big_endian ? 1 : 0]);
+    unsigned hi = static_cast<unsigned char>(p[big_endian ? 0 : 1]);
+    return lo | (hi << 8);
+}
+
+bool ensure_buffer(RecordBuffer& r, std::int64_t capacity) {
+    if (r.buffer && r.capacity >= capacity) return true;
+    if (capacity > INT32_MAX) return false;
+    char* p = static_cast<char*>(std::realloc(r.buffer, static_cast<std::size_t>(capacity)));
+    if (!p) return false;
+    r.buffer = p;
+    r.capacity = static_cast<std::int32_t>(capacity);
+    return true;
+}
+
+// Moves the read-ahead to the start of the buffer.
+void compact(RecordBuffer& r) {
+    if (r.ahead_pos > 0 && r.ahead_count > 0)
+        std::memmove(r.buffer, r.buffer + r.ahead_pos, static_cast<std::size_t>(r.ahead_count));
+    r.ahead_pos = 0;
+}
+
+// Makes at least `need` bytes available as read-ahead.  Returns the bytes
+// available (fewer at end of file), -1 on a failed read, -2 without memory.
+std::int64_t fill_ahead(Lub* lub, std::int64_t need) {
+    RecordBuffer& r = lub->rec;
+    if (r.ahead_count >= need) return r.ahead_count;
+    compact(r);
+    if (!ensure_buffer(r, need)) return -2;
+    while (r.ahead_count < need) {
+        int n = for_device_read(lub, r.buffer + r.ahead_count, r.capacity - r.ahead_count);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        r.ahead_count += n;
+    }
+    return r.ahead_count;
+}
+
+// Takes `length` bytes of read-ahead as the record.
+void take_record(RecordBuffer& r, std::int32_t skip, std::int32_t length, std::int32_t consumed) {
+    r.start = r.ahead_pos + skip;
+    r.end = r.start + length;
+    r.ahead_pos += consumed;
+    r.ahead_count -= consumed;
+}
+
+Status fixed_length_record(Lub* lub, std::int32_t skip, std::int64_t length, std::int32_t trailer) {
+    std::int64_t total = skip + length + trailer;
+    std::int64_t got = fill_ahead(lub, total);
+    if (got == -2) return status_of(MSG_RECORD_TOO_LONG);
+    if (got < 0) return status_of(MSG_READ_ERROR);
+    if (got < total) return status_of(MSG_READ_ERROR);
+    take_record(lub->rec, skip, static_cast<std::int32_t>(length), static_cast<std::int32_t>(total));
+    return 0;
+}
+
+Status terminated_record(Lub* lub, char terminator) {
+    RecordBuffer& r = lub->rec;
+    std::int32_t scanned = 0;
+    for (;;) {
+        const char* base = r.buffer + r.ahead_pos;
+        const void* hit = r.ahead_count > scanned
+                              ? std::memchr(base + scanned, terminator, static_cast<std::size_t>(r.ahead_count - scanned))
+                              : nullptr;
+        if (hit) {
+            std::int32_t length = static_cast<std::int32_t>(static_cast<const char*>(hit) - base);
+            take_record(r, 0, length, length + 1);
+            return 0;
+        }
+        scanned = r.ahead_count;
+        compact(r);
+        if (r.ahead_count == r.capacity && !ensure_buffer(r, std::int64_t(r.capacity) * 2))
+            return status_of(MSG_RECORD_TOO_LONG);
+        int n = for_device_read(lub, r.buffer + r.ahead_count, r.capacity - r.ahead_count);
+        if (n < 0) return status_of(MSG_READ_ERROR);
+        if (n == 0) {
+            if (lub->compat_numbering && r.ahead_count > 0) {
+                // An unterminated last line is a record of its own.
+                take_record(r, 0, r.ahead_count, r.ahead_count);
+                return 0;
+            }
+            r.ahead_count = 0;
+            return status_of(MSG_END_OF_FILE);
+        }
+        // Short reads (pipes, terminals) go on until the terminator or the
+        // end of the file.
+        r.ahead_count += n;
+    }
+}
+
+}  // namespace
+
+Status for_get_record(Lub* lub) {
+    RecordBuffer& r = lub->rec;
+    if (DeviceNode* node = lub->device) {
+        if (node->open_after_cr) {
+            Lub* owner = node->line_open_owner ? node->line_open_owner : lub;
+            node->open_after_cr = false;
+            node->line_open_owner = nullptr;
+            for_device_write(owner, "\n", 1);
+        }
+        node->open_after_prompt = false;
+        node->console_continuation = false;
+    }
+    if (!ensure_buffer(r, kInitialInputBuffer < r.capacity ? r.capacity : kInitialInputBuffer))
+        return status_of(MSG_NO_MEMORY);
+    r.end_mark = -1;
+    const bool big = lub->conversion == 1;
+    Status s = 0;
+    switch (lub->record_type) {
+        case RT_STREAM: {
+            if (r.ahead_count == 0) {
+                r.ahead_pos = 0;
+                int n = for_device_read(lub, r.buffer, r.capacity);
+                if (n < 0) return status_of(MSG_READ_ERROR);
+                if (n == 0) return status_of(MSG_END_OF_FILE);
+                r.ahead_count = n;
+            }
+            take_record(r, 0, r.ahead_count, r.ahead_count);
+            break;
+        }
+        case RT_VARIABLE:
+        case RT_LENGTH_WORD: {
+            std::int64_t got = fill_ahead(lub, 4);
+            if (got == 0) return status_of(MSG_END_OF_FILE);
+            if (got < 4) return status_of(MSG_READ_ERROR);
+            std::uint32_t length = get_u32(r.buffer + r.ahead_pos, big);
+            s = fixed_length_record(lub, 4, length, 4);
+            break;
+        }
+        case RT_SEGMENTED: {
+            std::int64_t got = fill_ahead(lub, 2);
+            if (got == 0) return status_of(MSG_END_OF_FILE);
+            if (got < 2) return status_of(MSG_READ_ERROR);
+            std::uint32_t length = get_u16(r.buffer + r.ahead_pos, big);
+            s = fixed_length_record(lub, 2, length, static_cast<std::int32_t>(length & 1));
+            if (s == 0 && length == 1 && r.buffer[r.start] == kControlZ) return status_of(MSG_END_OF_FILE);
+            break;
+        }
+        case RT_FIXED: {
+            std::int64_t length = lub->form == FORM_FORMATTED ? r.recl : std::int64_t(r.recl) * 4;
+            std::int64_t got = fill_ahead(lub, length);
+            if (got == 0) return status_of(MSG_END_OF_FILE);
+            s = fixed_length_record(lub, 0, length, 0);
+            break;
+        }
+        default: {
+            s = terminated_record(lub, lub->record_type == RT_STREAM_CR ? '\r' : '\n');
+            if (s == 0 && lub->record_type == RT_STREAM_LF && r.end > r.start && r.buffer[r.end - 1] == '\r')
+                --r.end;
+            break;
+        }
+    }
+    if (s != 0) return s;
+    if (lub->device) lub->device->ahead_pending = r.ahead_count > 0;
+    r.pos = r.start;
+    ++lub->records;
+    if (lub->form == FORM_FORMATTED && r.end - r.start == 1 && r.buffer[r.start] == kControlZ)
+        return status_of(MSG_END_OF_FILE);
+    return 0;
+}
+
+Status for_seek_back(Lub* lub) {
+    RecordBuffer& r = lub->rec;
+    if (r.ahead_count <= 0) return 0;
+    if (lseek(lub->handle, -static_cast<off_t>(r.ahead_count), SEEK_CUR) < 0) {
+        lub->system_error = errno;
+        return status_of(MSG_WRITE_ERROR);
+    }
+    r.ahead_count = 0;
+    r.ahead_pos = 0;
+    r.ahead_valid = false;
+    return 0;
+}
+
+int for_device_read(Lub* lub, char* buffer, int capacity) {
+    if (lub->window_unit && g_host) {
+        if (lub->device_code == 1 || lub->device_code == 2) return -1;  // output consoles
+        if (capacity < 2) return -1;
+        int window = lub->device_code == -6 ? lub->handle : g_host->current_window();
+        if (lub->focus_on_write && lub->device_code == -6) {
+            g_host->select_window(window);
+            g_host->activate_window(window);
+        }
+        int n = g_host->read_line(buffer, capacity - 1, window);
+        if (n < 0) return -1;
+        g_host->write_text("\r\n", 2, window, 0);
+        buffer[n] = '\n';
+        return n + 1;
+    }
+    for (;;) {
+        ssize_t n = read(lub->handle, buffer, static_cast<std::size_t>(capacity));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            lub->system_error = errno;
+            return -1;
+        }
+        return static_cast<int>(n);
+    }
+}
+
+}  // namespace forrtl

@@ -1,0 +1,150 @@
+// Output editing: one data item into one field of exactly w characters, and
+// the exact decimal digit generator beneath the real descriptors.
+//
+// These are pure functions on plain data: they know nothing of units, records
+// or format programs.  The statement drivers resolve the descriptor (category,
+// w, d, e from the format state, the statement's scale factor, sign mode and
+// option bits), make room for w characters at the current position and call
+// edit_output_field there.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "for_format.h"
+#include "for_status.h"
+
+namespace forrtl {
+
+// ---------------------------------------------------------------------------
+// Item types as editing sees them.
+
+enum ItemFamily : std::uint8_t {
+    FAM_INVALID = 0,
+    FAM_INTEGER,    // two's complement
+    FAM_UNSIGNED,   // edited without a sign
+    FAM_LOGICAL,    // true when the lowest bit is 1
+    FAM_REAL,       // IEEE single or double; complex parts arrive one at a time
+    FAM_CHARACTER,  // declared length from the item
+};
+
+struct EditType {
+    ItemFamily family;
+    std::int32_t size;  // bytes of one value (one part for complex); 0 for character
+};
+
+// The family and size of an item type code.  Integer and logical codes 5..17:
+// odd codes 5, 7, 9, 11 and 13 are signed integers of 1, 2, 4, 8 and 4 bytes,
+// even codes 6, 8, 10, 12 their unsigned counterparts, 14..17 logicals of 1,
+// 2, 4 and 8 bytes.  Real codes 25, 26 are 4-byte, 27, 45, 46, 48 8-byte and
+// 50 16-byte reals; complex codes 28, 29, 31 have 4-byte parts and 40, 42, 43,
+// 44 8-byte parts.  56 is character.
+EditType edit_type_of(std::uint8_t type);
+
+// ---------------------------------------------------------------------------
+// Exact decimal digits of a real.
+
+enum DigitMode : std::uint8_t {
+    DIGITS_FIXED = 0,        // digits down to the n-th place after the point
+    DIGITS_SIGNIFICANT = 1,  // n significant digits
+};
+
+enum DigitKind : std::uint8_t {
+    DIGITS_NORMAL = 0,
+    DIGITS_ZERO,      // the value is zero, or in fixed mode below one unit of
+                      // the (n+1)-th place: always printed as non-negative
+    DIGITS_NAN,
+    DIGITS_INFINITY,
+};
+
+// Working storage of the digit generator: 64 characters on the stack, a heap
+// block only for unusually wide fields.
+struct DigitBuffer {
+    char* data = local;
+    std::int32_t capacity = kLocalSize;
+    static constexpr std::int32_t kLocalSize = 64;
+    char local[kLocalSize];
+
+    DigitBuffer() = default;
+    DigitBuffer(const DigitBuffer&) = delete;
+    DigitBuffer& operator=(const DigitBuffer&) = delete;
+    ~DigitBuffer() {
+        if (data != local) std::free(data);
+    }
+    // Makes room for n characters; false when the storage cannot be had.
+    bool reserve(std::int32_t n);
+};
+
+struct DecimalDigits {
+    const char* digits;     // '0'..'9', not terminated
+    std::int32_t count;     // digits in `digits`
+    std::int32_t exponent;  // t: |value| rounded = 0.d1d2d3... x 10^t
+    bool negative;          // sign bit of the value (also for zero and NaN)
+    bool denormal;
+    DigitKind kind;
+};
+
+// Produces the decimal digits of the 4- or 8-byte IEEE real at `value`
+// (width 4 or 8), rounded half away from zero on the exact binary value.
+//   DIGITS_FIXED, n = d: the digits of |value| rounded to d places after the
+//   point, from the first non-zero digit (count = t + d).  A count above `cap`
+//   is cut at `cap` digits (the field is too narrow anyway).  A value that
+//   rounds to nothing but is at least one unit of the (d+1)-th place gives
+//   count 0 with kind normal, so that its sign is kept; a smaller one gives
+//   kind zero.
+//   DIGITS_SIGNIFICANT, n >= 1: exactly n digits, d1 non-zero.
+// Returns 0, or 63 (output conversion error) when a wide field needs storage
+// that cannot be had.
+Status generate_decimal_digits(const void* value, int width, DigitMode mode, std::int32_t n,
+                               std::int32_t cap, DigitBuffer& buffer, DecimalDigits& out);
+
+// ---------------------------------------------------------------------------
+// Output editing of one field.
+
+struct OutputItem {
+    std::uint8_t type;    // item type code
+    const void* address;  // the value (one element; one part of a complex)
+    std::int64_t length;  // bytes (a character item's declared length)
+};
+
+struct EditDescriptor {
+    std::uint8_t category;   // FmtCategory of a data edit descriptor
+    std::int32_t w;
+    std::int32_t d;          // digits after the point, or m for I, O, Z, B
+    std::int32_t e;          // exponent digits of the Ee forms, 0 when not given
+    std::int32_t scale;      // kP
+    SignMode sign;
+    std::uint32_t options;   // statement flag word: SF_STANDARD_RULES (G of zero),
+                             // SF_ALT_LIST_LAYOUT (second G rule), SF_TRUE_NONZERO (L)
+    bool list_directed;      // G prints zero in E form whatever the options
+};
+
+// Fills w, d and e of a descriptor written without width from the default
+// widths for the item, and moves its category to the form with width (A to
+// Aw, I to Iw.m, E to Ew.dEe, ...).  Descriptors with width are unchanged.
+void apply_default_width(EditDescriptor& desc, const OutputItem& item);
+
+// Writes exactly desc.w characters at `field` (after apply_default_width for
+// descriptors without width).  Returns 0; 63 (output conversion error) when
+// the value does not fit and the field has been filled with asterisks; 61
+// (format/variable-type mismatch) when the descriptor does not accept the
+// item, the field being left as it was; 48 for a category that is not a data
+// edit descriptor or an item type editing does not know.
+Status edit_output_field(const OutputItem& item, const EditDescriptor& desc, char* field);
+
+// Text conversion primitive shared with list-directed output: the digits of
+// an unsigned magnitude in radix 10, right-aligned at the end of
+// [field, field + w), zero-filled to at least m digits, with `sign` ('-',
+// '+' or 0) before them and blanks before that.  Returns false (field filled
+// with asterisks) when they do not fit.
+bool put_integer_field(char* field, std::int32_t w, std::uint64_t magnitude, std::int32_t m,
+                       char sign);
+
+// The same for radix 2^bits (bits 1, 3 or 4: B, O, Z): the digits of the
+// `length` bytes at `value`, read as one little-endian unsigned number, upper
+// case A-F, at least m of them.  Returns 0, or 63 with the field filled with
+// asterisks when they do not fit.
+Status put_radix_field(const void* value, std::int64_t length, int bits, std::int32_t w,
+                       std::int32_t m, char* field);
+
+}  // namespace forrtl

@@ -1,0 +1,587 @@
+// Units and their connection: OPEN, INQUIRE and CLOSE through the statement
+// entry points, the unit table, names and devices.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "for_diags.h"
+#include "for_exit_handler.h"
+#include "for_open_params.h"
+#include "forrtl/unit_fixture.h"
+
+using namespace unit_test;
+
+namespace {
+
+constexpr std::uint32_t kCalc = kCalculatorFlags;
+constexpr std::uint32_t kBranch = kCalculatorFlags | SF_ERROR_BRANCH;
+
+using UnitsTest = TempDirTest;
+using UnitsDeathTest = TempDirTest;
+
+// The calculator's OPEN of a missing entry file: the system's text, then
+// message 29 with unit 10 and the full path; the run ends with the status
+// code (its low 8 bits on POSIX).
+TEST_F(UnitsDeathTest, MissingOldFileReportsTwoLinesAndEnds) {
+    std::string expected = "forrtl: No such file or directory\r?\n"
+                           "forrtl: severe \\(29\\): file not found, unit 10, file " +
+                           path("quartz.dat") + "\r\n";
+    EXPECT_EXIT(open_unit(10, Keywords().text(KW_FILE, "quartz.dat").text(KW_STATUS, "old").inline_int(KW_BLANK, 2),
+                          kCalc),
+                ::testing::ExitedWithCode(0x1D), expected);
+}
+
+// A prompt left open on the console gets its line end before the report.
+TEST_F(UnitsDeathTest, OpenConsoleLineIsEndedBeforeAReport) {
+    auto run = [] {
+        dup2(2, 1);  // the console and the diagnostics on one stream
+        write_records(6, {"  entry .dat file (no extension) ??"}, true);
+        open_unit(10, Keywords().text(KW_FILE, "nowhere.dat").text(KW_STATUS, "old"), kCalc);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0x1D),
+                "  entry \\.dat file \\(no extension\\) \\?\\?\nforrtl: No such file");
+}
+
+TEST_F(UnitsTest, MissingOldFileWithErrorBranchReturns29Silently) {
+    ::testing::internal::CaptureStderr();
+    int r = open_unit(10, Keywords().text(KW_FILE, "quartz.dat   ").text(KW_STATUS, "OLD"), kBranch);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(r, 29);
+    EXPECT_FALSE(exists("quartz.dat"));
+    // The unit stays unconnected: INQUIRE by unit answers UNDEFINED.
+    char form[12];
+    EXPECT_EQ(inquire(10, Keywords().out_text(KW_FORM, form, sizeof form)), 0);
+    EXPECT_EQ(std::string(form, sizeof form), "UNDEFINED   ");
+}
+
+TEST_F(UnitsTest, NewOverExistingFileFails10AndLeavesItUntouched) {
+    spit("old.imp.dat", "keep me\r\n");
+    EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "old.imp.dat").text(KW_STATUS, "new"), kBranch), 10);
+    EXPECT_EQ(slurp("old.imp.dat"), "keep me\r\n");
+    // Under compatibility numbering the same failure is 601.
+    EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "old.imp.dat").text(KW_STATUS, "NEW"),
+                        kBranch | SF_COMPAT_NUMBERING),
+              601);
+    EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "fresh.imp.dat").text(KW_STATUS, "new"), kBranch), 0);
+    EXPECT_TRUE(exists("fresh.imp.dat"));
+}
+
+TEST_F(UnitsTest, InquireByFileStoresExistAtTheVariableWidth) {
+    spit("there.dat", "x\n");
+    struct Row {
+        const char* label;
+        const char* file;
+        std::uint8_t type;
+        std::uint32_t flags;
+        std::int64_t expected;
+    };
+    const Row rows[] = {
+        {"missing, 4 bytes", "absent.dat", 16, 0, 0},
+        {"present, 4 bytes", "there.dat", 16, 0, -1},
+        {"present, 1 byte", "there.dat", 14, 0, -1},
+        {"present, 2 bytes", "there.dat", 15, 0, -1},
+        {"present, 8 bytes", "there.dat", 17, 0, -1},
+        {"present, true is 1", "there.dat", 16, SF_TRUE_NONZERO, 1},
+        {"device name", "NUL", 16, 0, -1},
+        {"blank-padded name", "  there.dat   ", 16, 0, -1},
+    };
+    for (const Row& row : rows) {
+        std::int64_t buffer = 0x5555555555555555;
+        ASSERT_EQ(inquire(-1, Keywords().text(KW_FILE, row.file).by_address(row.type, KW_EXIST, &buffer),
+                          kBranch | row.flags),
+                  0)
+            << row.label;
+        int width = row.type == 14 ? 1 : row.type == 15 ? 2 : row.type == 16 ? 4 : 8;
+        std::int64_t expected_bits = 0x5555555555555555;
+        std::int64_t value = row.expected;
+        std::memcpy(&expected_bits, &value, static_cast<std::size_t>(width));
+        EXPECT_EQ(buffer, expected_bits) << row.label;
+    }
+}
+
+TEST_F(UnitsTest, InquireByFileAnswersForTheUnitHoldingTheFullPath) {
+    ASSERT_EQ(open_unit(15, Keywords().text(KW_FILE, "held.dat").text(KW_STATUS, "new")), 0);
+    char form[12], access[10], recordtype[10], blank[4];
+    std::int32_t exist = 0;
+    ASSERT_EQ(inquire(-1, Keywords()
+                              .text(KW_FILE, path("held.dat"))
+                              .out_text(KW_FORM, form, sizeof form)
+                              .out_text(KW_ACCESS, access, sizeof access)
+                              .out_text(KW_RECORDTYPE, recordtype, sizeof recordtype)
+                              .out_text(KW_BLANK, blank, sizeof blank)
+                              .by_address(16, KW_EXIST, &exist)),
+              0);
+    EXPECT_EQ(std::string(form, 12), "FORMATTED   ");
+    EXPECT_EQ(std::string(access, 10), "SEQUENTIAL");
+    EXPECT_EQ(std::string(recordtype, 10), "STREAM_LF ");
+    EXPECT_EQ(std::string(blank, 4), "NULL");
+    EXPECT_EQ(exist, -1);
+    // The same file under another spelling is looked up on disk: it exists
+    // but no unit answers for it.
+    ASSERT_EQ(inquire(-1, Keywords().text(KW_FILE, "./sub/../held.dat").out_text(KW_FORM, form, sizeof form)), 0);
+    EXPECT_EQ(std::string(form, 12), "FORMATTED   ");  // normalised to the same full path
+    mkdir("link", 0777);
+    symlink(path("held.dat").c_str(), path("link/alias.dat").c_str());
+    ASSERT_EQ(inquire(-1, Keywords().text(KW_FILE, "link/alias.dat").out_text(KW_FORM, form, sizeof form)
+                              .by_address(16, KW_EXIST, &exist)),
+              0);
+    EXPECT_EQ(std::string(form, 12), "UNDEFINED   ");
+    EXPECT_EQ(exist, -1);
+}
+
+TEST_F(UnitsTest, CloseDeleteRemovesTheFileAndASecondCloseDoesNothing) {
+    spit("results.imp.dat", "old results\r\n");
+    ASSERT_EQ(open_unit(15, Keywords().text(KW_FILE, "results.imp.dat").text(KW_STATUS, "old"), kCalc), 0);
+    EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "delete"), kCalc), 0);
+    EXPECT_FALSE(exists("results.imp.dat"));
+    EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "delete"), kCalc), 0);
+    EXPECT_EQ(close_unit(15, {}, kCalc), 0);
+}
+
+TEST_F(UnitsTest, UnitNumbersAndTheSharedHashBucket) {
+    EXPECT_EQ(open_unit(-6, Keywords().text(KW_FILE, "a.dat")), 32);
+    EXPECT_EQ(inquire(-6, Keywords()), 0);  // INQUIRE of an invalid unit: the unit does not exist
+    ASSERT_EQ((100 + 5) % 521, (621 + 5) % 521);
+    ASSERT_EQ(open_unit(621, Keywords().text(KW_FILE, "u621.dat")), 0);
+    ASSERT_EQ(open_unit(100, Keywords().text(KW_FILE, "u100.dat")), 0);
+    ASSERT_EQ(open_unit(1142, Keywords().text(KW_FILE, "u1142.dat")), 0);  // the same bucket again
+    ASSERT_EQ(write_records(100, {"hundred"}), 0u);
+    ASSERT_EQ(write_records(621, {"six two one"}), 0u);
+    ASSERT_EQ(write_records(1142, {"last"}), 0u);
+    std::vector<std::int32_t> order;
+    UnitCursor cursor{};
+    while (Lub* lub = for_next_unit(cursor)) {
+        order.push_back(lub->unit);
+        for_release_unit(lub);
+    }
+    EXPECT_EQ(order, (std::vector<std::int32_t>{100, 621, 1142}));
+    EXPECT_EQ(close_unit(621), 0);
+    EXPECT_EQ(close_unit(100), 0);
+    EXPECT_EQ(close_unit(1142), 0);
+    EXPECT_EQ(slurp("u100.dat"), "hundred\r\n");
+    EXPECT_EQ(slurp("u621.dat"), "six two one\r\n");
+    EXPECT_EQ(slurp("u1142.dat"), "last\r\n");
+}
+
+TEST_F(UnitsTest, RecursiveStatementOnTheSameUnitFails40) {
+    for (std::int32_t unit : {7, 300}) {
+        Lub* outer = nullptr;
+        ASSERT_EQ(for_lookup_unit(unit, SK_WRITE, &outer), 0u);
+        Lub* inner = nullptr;
+        EXPECT_EQ(for_lookup_unit(unit, SK_WRITE, &inner), status_of(MSG_RECURSIVE_IO)) << unit;
+        for_release_unit(outer);
+        ASSERT_EQ(for_lookup_unit(unit, SK_WRITE, &inner), 0u) << unit;
+        for_release_unit(inner);
+    }
+}
+
+TEST(DeviceNames, LookupRules) {
+    struct Row {
+        const char* name;
+        int code;
+        const char* stored;
+    };
+    const Row rows[] = {
+        {"PRN.DAT", -2, "PRN"},   {"CON.DAT", 1, "CON"},   {"con", 1, "CON"},        {"COM1.", -4, "COM1"},
+        {"USER.DAT", -1, ""},     {"ERR.LOG", -1, ""},     {"CONOUT$.TXT", -1, ""},  {"LPT1.TXT", -1, ""},
+        {"LPT2", -2, "LPT2"},     {"NUL", -3, "NUL"},      {"CONIN$", 0, "CONIN$"},  {"user", -6, "USER"},
+        {"ERR", 2, "ERR"},        {"LINE", -4, "LINE"},    {"AUX.X", -4, "AUX"},     {"COM12", -1, ""},
+        {"data/CON", -1, ""},     {"PRNX.DAT", -1, ""},
+    };
+    for (const Row& row : rows) {
+        char stored[8] = {};
+        EXPECT_EQ(device_lookup(row.name, static_cast<int>(std::strlen(row.name)), stored), row.code) << row.name;
+        if (row.code != -1) {
+            EXPECT_STREQ(stored, row.stored) << row.name;
+        }
+    }
+}
+
+TEST_F(UnitsTest, DeviceNamesConnectToDevicesOrDiskFiles) {
+    // Reserved-looking names with an extension are ordinary disk files.
+    for (const char* name : {"USER.DAT", "ERR.LOG", "CONOUT$.TXT"}) {
+        ASSERT_EQ(open_unit(30, Keywords().text(KW_FILE, name)), 0) << name;
+        EXPECT_EQ(close_unit(30), 0);
+        EXPECT_TRUE(exists(name)) << name;
+    }
+    // CON.DAT is the console, stored as CON; NUL swallows records.
+    char name[16];
+    ASSERT_EQ(open_unit(31, Keywords().text(KW_FILE, "CON.DAT")), 0);
+    ASSERT_EQ(inquire(31, Keywords().out_text(KW_FILE, name, sizeof name)), 0);
+    EXPECT_EQ(std::string(name, sizeof name), "CON             ");
+    EXPECT_FALSE(exists("CON.DAT"));
+    ASSERT_EQ(open_unit(32, Keywords().text(KW_FILE, "nul.txt")), 0);
+    EXPECT_EQ(write_records(32, {"gone"}), 0u);
+    EXPECT_EQ(close_unit(32), 0);
+    EXPECT_FALSE(exists("nul.txt"));
+    // Without the host, TITLE and IOFOCUS are refused.
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 565);
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").inline_int(KW_IOFOCUS, 1)), 563);
+}
+
+TEST_F(UnitsTest, Fort5RedirectsUnitFive) {
+    spit("typed.txt", "quartz\r\nsecond\n");
+    setenv("FORT5", "typed.txt", 1);
+    std::vector<std::string> records;
+    Status s = read_records(5, 2, records);
+    unsetenv("FORT5");
+    ASSERT_EQ(s, 0u);
+    EXPECT_EQ(records, (std::vector<std::string>{"quartz", "second"}));
+    char name[128] = {};
+    ASSERT_EQ(inquire(5, Keywords().out_text(KW_FILE, name, sizeof name - 1)), 0);
+    EXPECT_EQ(std::string(name).substr(0, path("typed.txt").size()), path("typed.txt"));
+}
+
+TEST_F(UnitsTest, FirstWriteCreatesFortDotUnitWithItsFullPath) {
+    ASSERT_EQ(write_records(20, {"first"}), 0u);
+    EXPECT_EQ(slurp("fort.20"), "first\r\n");
+    std::int32_t exist = 0;
+    char form[9];
+    ASSERT_EQ(inquire(-1, Keywords().text(KW_FILE, path("fort.20")).by_address(16, KW_EXIST, &exist)
+                              .out_text(KW_FORM, form, sizeof form)),
+              0);
+    EXPECT_EQ(exist, -1);
+    EXPECT_EQ(std::string(form, 9), "FORMATTED");
+}
+
+TEST_F(UnitsTest, BlankFileNameFailsOrTakesTheNextCommandLineArgument) {
+    EXPECT_EQ(open_unit(11, Keywords().text(KW_FILE, "     ").text(KW_STATUS, "old")), 29);
+    char arg0[] = "prog", arg1[] = "first.dat", arg2[] = "second.dat";
+    char* argv[] = {arg0, arg1, arg2, nullptr};
+    for_set_command_line(3, argv);
+    EXPECT_EQ(open_unit(11, Keywords().text(KW_FILE, "   ").text(KW_STATUS, "new"), kBranch | SF_PROMPT_NAMES), 0);
+    EXPECT_EQ(open_unit(12, Keywords().text(KW_STATUS, "new"), kBranch | SF_PROMPT_NAMES), 0);
+    EXPECT_TRUE(exists("first.dat"));
+    EXPECT_TRUE(exists("second.dat"));
+    for_set_command_line(0, nullptr);
+}
+
+TEST_F(UnitsTest, ReopenOfTheSameFileChangesBlankOnlyAndAnotherFileSwitches) {
+    ASSERT_EQ(open_unit(15, Keywords().text(KW_FILE, "one.dat").text(KW_STATUS, "new")), 0);
+    ASSERT_EQ(write_records(15, {"kept"}), 0u);
+    char blank[4];
+    ASSERT_EQ(open_unit(15, Keywords().text(KW_FILE, path("one.dat")).text(KW_BLANK, "zero")), 0);
+    ASSERT_EQ(inquire(15, Keywords().out_text(KW_BLANK, blank, 4)), 0);
+    EXPECT_EQ(std::string(blank, 4), "ZERO");
+    ASSERT_EQ(write_records(15, {"still"}), 0u);  // the same connection goes on
+    ASSERT_EQ(open_unit(15, Keywords().text(KW_FILE, "two.dat")), 0);
+    EXPECT_EQ(slurp("one.dat"), "kept\r\nstill\r\n");
+    ASSERT_EQ(write_records(15, {"second file"}), 0u);
+    EXPECT_EQ(close_unit(15), 0);
+    EXPECT_EQ(slurp("two.dat"), "second file\r\n");
+}
+
+TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
+    ASSERT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch")), 0);
+    char name[200] = {};
+    ASSERT_EQ(inquire(40, Keywords().out_text(KW_FILE, name, sizeof name - 1)), 0);
+    std::string stored(name);
+    stored = stored.substr(0, stored.find(' '));
+    EXPECT_EQ(stored.substr(0, dir_.size() + 4), dir_ + "/FOR");
+    EXPECT_TRUE(exists(stored));
+    EXPECT_EQ(close_unit(40, Keywords().text(KW_DISPOSE, "keep")), 46);  // a scratch file cannot be kept
+    EXPECT_EQ(close_unit(40), 0);
+    EXPECT_FALSE(exists(stored));
+    // A refused scratch OPEN leaves no temporary file behind.
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+TEST_F(UnitsTest, KeywordFailures) {
+    struct Row {
+        const char* label;
+        Keywords kw;
+        std::uint32_t flags;
+        int expected;
+    };
+    std::vector<Row> rows;
+    rows.push_back({"value in no table", Keywords().text(KW_FILE, "k.dat").text(KW_STATUS, "OLDISH"), 0, 45});
+    rows.push_back({"code above 70", Keywords().text(KW_FILE, "k.dat").inline_int(71, 1), 0, 48});
+    rows.push_back({"code below 2", Keywords().text(KW_FILE, "k.dat").inline_int(1, 1), 0, 48});
+    rows.push_back({"EXIST in OPEN", Keywords().text(KW_FILE, "k.dat").inline_int(KW_EXIST, 1), 0, 48});
+    rows.push_back({"integer STATUS out of table", Keywords().text(KW_FILE, "k.dat").inline_int(KW_STATUS, 9), 0, 48});
+    rows.push_back({"compat STATUS", Keywords().text(KW_FILE, "k.dat").inline_int(KW_STATUS, 9), SF_COMPAT_NUMBERING,
+                    570});
+    rows.push_back({"compat ACTION", Keywords().text(KW_FILE, "k.dat").inline_int(KW_ACTION, 7), SF_COMPAT_NUMBERING,
+                    749});
+    rows.push_back({"RECL 0", Keywords().text(KW_FILE, "k.dat").inline_int(KW_RECL, 0), 0, 37});
+    rows.push_back({"compat RECL 0", Keywords().text(KW_FILE, "k.dat").inline_int(KW_RECL, 0), SF_COMPAT_NUMBERING,
+                    581});
+    rows.push_back({"direct without RECL", Keywords().text(KW_FILE, "k.dat").text(KW_ACCESS, "direct"), 0, 37});
+    rows.push_back({"DELIM on unformatted",
+                    Keywords().text(KW_FILE, "k.dat").text(KW_FORM, "unformatted").text(KW_DELIM, "quote"), 0, 46});
+    rows.push_back({"NEW read-only", Keywords().text(KW_FILE, "k.dat").text(KW_STATUS, "new").text(KW_ACTION, "read"),
+                    0, 46});
+    for (Row& row : rows) {
+        EXPECT_EQ(open_unit(50, row.kw, kBranch | row.flags), row.expected) << row.label;
+        EXPECT_FALSE(exists("k.dat")) << row.label;
+    }
+    setenv("FORT_CONVERT50", "middle_endian", 1);
+    EXPECT_EQ(open_unit(50, Keywords().text(KW_FILE, "k.dat")), 46);
+    setenv("FORT_CONVERT50", "big_endian", 1);
+    EXPECT_EQ(open_unit(50, Keywords().text(KW_FILE, "k.dat").text(KW_FORM, "unformatted")), 0);
+    unsetenv("FORT_CONVERT50");
+    char convert[12];
+    ASSERT_EQ(inquire(50, Keywords().out_text(KW_CONVERT, convert, sizeof convert)), 0);
+    EXPECT_EQ(std::string(convert, sizeof convert), "BIG_ENDIAN  ");
+    EXPECT_EQ(close_unit(50, Keywords().text(KW_FORM, "formatted")), 48);  // CLOSE takes STATUS only
+    EXPECT_EQ(close_unit(50, Keywords().text(KW_DISPOSE, "discard")), 45);
+}
+
+TEST_F(UnitsTest, ReadOnlyUnitCannotDeleteItsFile) {
+    spit("entry.dat", "line\n");
+    ASSERT_EQ(open_unit(16, Keywords().text(KW_FILE, "entry.dat").text(KW_ACTION, "read")), 0);
+    EXPECT_EQ(close_unit(16, Keywords().text(KW_DISPOSE, "delete")), 46);
+    EXPECT_TRUE(exists("entry.dat"));
+    EXPECT_EQ(close_unit(16), 0);
+    // A read-only OPEN never creates the file.
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "absent.dat").text(KW_ACTION, "read")), 29);
+    EXPECT_FALSE(exists("absent.dat"));
+}
+
+TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
+    // Without a port the OPEN fails with "no such device"; with one it
+    // connects without waiting for a carrier.
+    int expected = -1;
+    int fd = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        close(fd);
+        expected = 0;
+    } else if (errno == ENOENT || errno == EIO || errno == ENXIO || errno == ENODEV) {
+        expected = 42;
+    }
+    if (expected < 0) GTEST_SKIP() << "the serial port cannot be opened here";
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "COM1.")), expected);
+    EXPECT_EQ(open_unit(17, Keywords().text(KW_FILE, "line")), expected);
+    char name[4];
+    if (expected == 0) {
+        ASSERT_EQ(inquire(17, Keywords().out_text(KW_FILE, name, sizeof name)), 0);
+        EXPECT_EQ(std::string(name, 4), "LINE");
+    }
+}
+
+TEST_F(UnitsTest, ReadOnlyFileIsRetriedForReadingAndCannotBeDeleted) {
+    if (geteuid() == 0) GTEST_SKIP() << "root opens read-only files for writing";
+    spit("ro.dat", "line\n");
+    chmod("ro.dat", 0444);
+    ASSERT_EQ(open_unit(16, Keywords().text(KW_FILE, "ro.dat").text(KW_STATUS, "old")), 0);
+    char action[9];
+    ASSERT_EQ(inquire(16, Keywords().out_text(KW_ACTION, action, sizeof action)), 0);
+    EXPECT_EQ(std::string(action, sizeof action), "READ     ");
+    EXPECT_EQ(close_unit(16, Keywords().text(KW_DISPOSE, "delete")), 46);
+    EXPECT_TRUE(exists("ro.dat"));
+    // With ACTION given there is no retry.
+    EXPECT_EQ(close_unit(16), 0);
+    EXPECT_EQ(open_unit(16, Keywords().text(KW_FILE, "ro.dat").text(KW_ACTION, "readwrite")), 9);
+}
+
+// A stand-in lp records its arguments so that the print dispositions can be
+// checked without a printer.
+class PrintTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        old_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+        spit("lp", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done >> " + path("lp.log") +
+                       "\necho >> " + path("lp.log") + "\n");
+        chmod("lp", 0755);
+        setenv("PATH", (dir_ + ":/usr/bin:/bin").c_str(), 1);
+    }
+    void TearDown() override {
+        setenv("PATH", old_path_.c_str(), 1);
+        unsetenv("FOR_DEFAULT_PRINT_DEVICE");
+        TempDirTest::TearDown();
+    }
+    std::string old_path_;
+};
+
+TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
+    ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
+    ASSERT_EQ(write_records(17, {"page"}), 0u);
+    EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "print/delete")), 5);
+    EXPECT_TRUE(exists("listing.txt"));
+    EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n");
+
+    // Without an error branch the information is shown and the program goes on.
+    ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
+    ::testing::internal::CaptureStderr();
+    close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "forrtl: info (5): requested disposition modified, file not deleted, unit 17, file " +
+                  path("listing.txt") + "\r\n");
+
+    setenv("FOR_DEFAULT_PRINT_DEVICE", "office", 1);
+    ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
+    EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "PRINT")), 0);
+    const std::string plain = "--|" + path("listing.txt") + "|\n";
+    EXPECT_EQ(slurp("lp.log"), plain + plain + "-d|office|--|" + path("listing.txt") + "|\n");
+}
+
+TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
+    setenv("FOR_DEFAULT_PRINT_DEVICE", "office", 1);  // only for the PRINT disposition
+    ASSERT_EQ(open_unit(18, Keywords().text(KW_FILE, "PRN.DAT")), 0);
+    ASSERT_EQ(write_records(18, {"to the printer"}), 0u);
+    EXPECT_EQ(close_unit(18), 0);
+    std::string log = slurp("lp.log");
+    ASSERT_EQ(log.substr(0, 3), "--|");
+    EXPECT_NE(log.find("/FOR"), std::string::npos) << log;
+    EXPECT_FALSE(exists("PRN.DAT"));
+}
+
+TEST_F(UnitsTest, SubmitDeleteRunsTheFileAndRemovesIt) {
+    ASSERT_EQ(open_unit(19, Keywords().text(KW_FILE, "job.sh")), 0);
+    ASSERT_EQ(write_records(19, {"echo ran > " + path("ran.txt")}), 0u);
+    EXPECT_EQ(close_unit(19, Keywords().text(KW_DISPOSE, "submit/delete")), 0);
+    // The job runs on its own; wait for its traces.
+    for (int i = 0; i < 200 && (exists("job.sh") || !exists("ran.txt")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(slurp("ran.txt"), "ran\n");
+    EXPECT_FALSE(exists("job.sh"));
+}
+
+TEST_F(UnitsTest, ExitHandlerClosesEveryUnitWithItsDisposition) {
+    ASSERT_EQ(open_unit(21, Keywords().text(KW_FILE, "keep.dat")), 0);
+    ASSERT_EQ(open_unit(22, Keywords().text(KW_FILE, "gone.dat").text(KW_DISPOSE, "delete")), 0);
+    ASSERT_EQ(open_unit(700, Keywords().text(KW_FILE, "far.dat")), 0);
+    ASSERT_EQ(write_records(21, {"k"}), 0u);
+    ASSERT_EQ(write_records(700, {"f"}), 0u);
+    ASSERT_NE(g_close_all_units, nullptr);
+    g_close_all_units();
+    EXPECT_EQ(slurp("keep.dat"), "k\r\n");
+    EXPECT_EQ(slurp("far.dat"), "f\r\n");
+    EXPECT_FALSE(exists("gone.dat"));
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Standard input and output replaced by files for the length of a test.
+class ConsoleTest : public TempDirTest {
+protected:
+    void redirect(int fd, const std::string& file, int flags) {
+        int saved = dup(fd);
+        int f = open(file.c_str(), flags, 0644);
+        ASSERT_GE(f, 0);
+        dup2(f, fd);
+        close(f);
+        saved_.push_back({fd, saved});
+    }
+    void TearDown() override {
+        for_close_all_units();
+        for (auto [fd, saved] : saved_) {
+            dup2(saved, fd);
+            close(saved);
+        }
+        TempDirTest::TearDown();
+    }
+    std::vector<std::pair<int, int>> saved_;
+};
+
+TEST_F(ConsoleTest, UnitFiveReadsStandardInputAndGivesReadAheadBack) {
+    spit("stdin.txt", "quartz\r\nnext line\n");
+    redirect(0, "stdin.txt", O_RDONLY);
+    std::vector<std::string> records;
+    ASSERT_EQ(read_records(5, 1, records), 0u);
+    EXPECT_EQ(records, (std::vector<std::string>{"quartz"}));
+    EXPECT_EQ(close_unit(5), 0);
+    // Standard input stays open, positioned after the record that was used.
+    EXPECT_EQ(lseek(0, 0, SEEK_CUR), 8);
+}
+
+TEST_F(ConsoleTest, MissingNameIsAskedForOnTheConsole) {
+    spit("answers.txt", "   \n  typed.dat  \n");
+    redirect(0, "answers.txt", O_RDONLY);
+    redirect(1, "shown.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    for_set_command_line(1, nullptr);
+    int r = open_unit(44, Keywords().text(KW_STATUS, "new"), kBranch | SF_PROMPT_NAMES);
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(exists("typed.dat"));
+    const std::string prompt = "File name missing or blank - please enter file name\r\nUNIT 44? ";
+    EXPECT_EQ(slurp("shown.txt"), prompt + prompt);
+}
+
+TEST_F(ConsoleTest, DefaultUnitsFollowTheirVariablesOrTheConsole) {
+    redirect(1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC);
+    setenv("FOR_PRINT", "printed.txt", 1);
+    EXPECT_EQ(write_records(-1, {"by PRINT"}), 0u);
+    unsetenv("FOR_PRINT");
+    EXPECT_EQ(write_records(-2, {"by TYPE"}), 0u);
+    EXPECT_EQ(write_records(6, {"on six"}), 0u);
+    for_close_all_units();
+    EXPECT_EQ(slurp("printed.txt"), "by PRINT\r\n");
+    EXPECT_EQ(slurp("stdout.txt"), "by TYPE\r\non six\r\n");
+}
+
+TEST_F(UnitsTest, InternalUnitsAreFreshBlocksOffTheTable) {
+    Lub* a = nullptr;
+    Lub* b = nullptr;
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &a), 0u);
+    ASSERT_EQ(for_lookup_unit(-5, SK_WRITE, &b), 0u);  // nested internal transfers are allowed
+    EXPECT_NE(a, b);
+    EXPECT_NE(a->internal_area, nullptr);
+    for_release_unit(b);
+    for_release_unit(a);
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UnitsTest, DefaultFileAndReplace) {
+    mkdir("sub", 0777);
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "a.dat").text(KW_DEFAULTFILE, "  sub  ").text(KW_STATUS, "new")),
+              0);
+    ASSERT_EQ(write_records(45, {"in sub"}), 0u);
+    EXPECT_EQ(close_unit(45), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "in sub\r\n");
+    // REPLACE empties an existing file at once, before anything is written.
+    ASSERT_EQ(open_unit(45, Keywords().text(KW_FILE, "sub/a.dat").text(KW_STATUS, "replace")), 0);
+    EXPECT_EQ(slurp("sub/a.dat"), "");
+    EXPECT_EQ(close_unit(45), 0);
+}
+
+// Statements on one unit from several threads never mix their records.
+TEST_F(UnitsTest, ThreadsTakeTurnsOnAUnit) {
+    ASSERT_EQ(open_unit(61, Keywords().text(KW_FILE, "threads.txt")), 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 100; ++i) {
+                std::string record = "thread " + std::to_string(t) + " record " + std::to_string(i);
+                if (write_records(61, {record, record}) != 0) ++failures;
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(close_unit(61), 0);
+    std::string all = slurp("threads.txt");
+    // Each statement's two records stay together.
+    std::size_t at = 0;
+    int pairs = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        std::string first = all.substr(at, end - at);
+        std::size_t end2 = all.find("\r\n", end + 2);
+        ASSERT_NE(end2, std::string::npos);
+        EXPECT_EQ(all.substr(end + 2, end2 - end - 2), first);
+        at = end2 + 2;
+        ++pairs;
+    }
+    EXPECT_EQ(pairs, 400);
+}
+
+}  // namespace
