@@ -2,12 +2,10 @@
 
 #include <cstring>
 
-#include "for_close.h"
 #include "for_date_time.h"
-#include "for_inquire.h"
-#include "for_open.h"
+#include "for_startup.h"
 #include "for_stop.h"
-#include "for_init.h"
+#include "for_units.h"
 #include "geometry.h"
 #include "listing.h"
 #include "statements.h"
@@ -113,7 +111,7 @@ void READ_CASE(const std::int32_t& entry_unit, const std::int32_t& results_unit)
 }
 
 void calculation_run() {
-    forrtl::for_processor_check();
+    forrtl::for_check_processor();
     forrtl::for_set_threading_level(&g_threading_level);
 
     write_formatted(kConsoleOut, kBanner.data());

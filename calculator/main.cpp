@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "calculation_run.h"
-#include "for_init.h"
+#include "for_startup.h"
 
 namespace {
 
@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "loxnar: unknown option '%s'\nTry 'loxnar --help'.\n", argv[i]);
         return 2;
     }
-    forrtl::for_runtime_init(argc, argv);
+    // The calculator's floating-point option word is 0: every exception
+    // stays masked.
+    forrtl::for_rtl_init(argc, argv, 0);
     calculator::calculation_run();
 }
