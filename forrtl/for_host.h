@@ -38,4 +38,11 @@ extern const HostOps* g_host;
 
 void for_register_host(const HostOps* ops);
 
+// The queries the host asks of the run-time (the window a unit writes to,
+// the unit connected to a window).  The run-time's initialisation registers
+// them here whether or not a host is present; a host reads them when it
+// needs them.  nullptr until the initialisation.
+extern int (*g_host_unit_to_window)(const int* unit);
+extern int (*g_host_window_to_unit)(int window);
+
 }  // namespace forrtl

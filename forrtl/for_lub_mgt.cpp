@@ -17,7 +17,9 @@
 
 namespace forrtl {
 
-int g_threading_level = 0;
+// Until the main program sets its own level: the safe one for any number
+// of threads.
+int g_threading_level = 2;
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "for_diags.h"
+#include "for_exit_handler.h"
 #include "for_open_params.h"
 #include "for_units.h"
 
@@ -480,6 +481,7 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
     s = connect_unit(lub, p, pre);
     if (s != 0) return for_handle_io_error(IOERR_CLEAR_RELEASE, s, lub);
     lub->connected = true;
+    for_note_unit_connected();
     lub->error_branch = false;
     for_release_unit(lub);
     return 0;
@@ -493,6 +495,7 @@ Status for_implicit_open(Lub* lub, int access, int status, int form) {
     Status s = connect_unit(lub, p, nullptr);
     if (s != 0) return s;
     lub->connected = true;
+    for_note_unit_connected();
     return 0;
 }
 

@@ -469,6 +469,7 @@ TEST_F(Diags, SevereRunsExitHandlerAndExits) {
         {
             for_set_fatal_hook(nullptr);
             g_close_all_units = units_closed;
+            for_note_unit_connected();
             for_report(status_of(29), 2, 10, "quartz.dat");
         },
         testing::ExitedWithCode(29), "forrtl: severe \\(29\\): file not found, unit 10, file quartz.dat.*units closed");

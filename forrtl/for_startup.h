@@ -1,0 +1,78 @@
+// Start-up of the run-time: the initialisation that runs before the main
+// program's first statement, the two checks the main program makes on entry
+// (division check, threading level), console control events, the host's
+// unit/window queries and the command-line arguments.
+#pragma once
+
+#include <cstdint>
+
+#include "for_status.h"
+
+namespace forrtl {
+
+// Floating-point option word bits (compiled into the program).
+enum : std::uint32_t {
+    FPO_TRAP_UNDERFLOW = 1u << 0,
+    FPO_TRAP_OVERFLOW = 1u << 1,
+    FPO_TRAP_DIVIDE = 1u << 2,
+    FPO_TRAP_INVALID = 1u << 3,
+    FPO_COUNT_OVERFLOW = 1u << 8,
+    FPO_COUNT_UNDERFLOW = 1u << 9,
+    FPO_COUNT_DIVIDE = 1u << 10,
+    FPO_COUNT_INVALID = 1u << 11,
+    FPO_UNDERFLOW_TO_ZERO = 1u << 16,
+};
+
+// The option word given to the initialisation (0 until then).
+extern std::uint32_t g_fp_option_word;
+
+// Run-time initialisation, once per process: unit table, init-done lock,
+// console control handling, host queries, floating-point reset and control
+// from `fp_options`, code page report to the host, and the command-line
+// arguments handed to the unit layer for missing file names.
+// Returns 0, or the status of the contended init-done lock (152) when the
+// initialisation has already run.
+Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options);
+
+// Floating-point control from an option word: bits 0-3 unmask underflow,
+// overflow, divide-by-zero and invalid; inexact stays masked.  Bit 16 with
+// bit 9 clear sets flush-to-zero.  Pending exceptions are cleared first.
+void for_set_fp_control(std::uint32_t option_word);
+
+// The code page reported to the host for a codeset name (nl_langinfo):
+// 65001 for UTF-8, 932/936/949/950 for the East Asian double-byte sets,
+// otherwise 1252.
+int for_code_page_for_codeset(const char* codeset);
+
+// The division check: 4195835.0 / 3145727.0, back-multiplied and subtracted.
+// for_division_residue gives the residue of the check for any operands so
+// that a flawed divider can be simulated; 0 means correct.
+double for_division_residue(double dividend, double divisor);
+// Reports 201 (severe: the program ends) when `residue` is not 0 and
+// FOR_RUN_FLAWED_PENTIUM is not on.
+void for_check_division_result(double residue);
+// The processor check of the main program's first statement.
+void for_check_processor();
+
+// Threading level: 0 single thread, 1 signals masked under locks, 2 and
+// above also mutexes.  Initial value 2.  Returns the previous level; a
+// program value of 3 keeps the current level.
+int for_set_threading_level(const int* level);
+int for_threading_level();
+
+// Console control events.  POSIX signals stand for the console events:
+// SIGINT control-C (event 0), SIGQUIT control-BREAK (event 1), SIGHUP close
+// (event 2).  Installed by the initialisation; a signal whose disposition is
+// not the default at installation (the program's own handler, or ignored)
+// is left alone, and a handler the program installs later replaces ours.
+void for_install_console_handler();
+// What the event does: reports 200 with the event text, runs the exit
+// handler, tells the host, ends the process with the event number.
+[[noreturn]] void for_console_event(int event);
+
+// The host's queries, registered at initialisation.  Without an active host
+// both report 655 with its alternate number (severe).
+int for_unit_to_window(const int* unit);
+int for_window_to_unit(int window);
+
+}  // namespace forrtl
