@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "calculation_run.h"
+#include "for_diags.h"
 #include "for_startup.h"
 
 namespace {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     }
     // The calculator's floating-point option word is 0: every exception
     // stays masked.
+    forrtl::for_install_exception_handlers();
     forrtl::for_rtl_init(argc, argv, 0);
     calculator::calculation_run();
 }
