@@ -123,6 +123,7 @@ struct Lub {
     bool seekable;            // lseek works on the handle
     bool std_input;           // the handle is standard input
     char* spool_path;         // printer devices: the spool file handed to lp at close
+    bool nonadvancing_open;   // a non-advancing READ or WRITE left the current record open
 };
 
 // Statement kinds passed to unit lookup (1 to 38).  Kinds that transfer

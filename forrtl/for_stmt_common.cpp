@@ -1,0 +1,245 @@
+// The steps every formatted and list-directed statement takes on its unit:
+// finding and locking the unit with the connection checks, the record steps
+// (which for the internal unit work on the caller's character area), and the
+// common end of the statement.
+#include "for_stmt_state.h"
+
+#include <cstring>
+
+#include "for_diags.h"
+#include "for_io.h"
+#include "for_units.h"
+
+namespace forrtl {
+
+namespace {
+thread_local Statement t_statement;
+}  // namespace
+
+Statement& current_statement() { return t_statement; }
+
+ElemKind elem_kind_of(std::uint8_t type) {
+    if (type >= 5 && type <= 13) {
+        // Signed kinds are the odd codes 5, 7, 9, 11; the even codes 6, 8,
+        // 10, 12 their unsigned partners; 13 a 4-byte signed integer.
+        if (type == 13) return EK_INTEGER;
+        return (type & 1) ? EK_INTEGER : EK_UNSIGNED;
+    }
+    if (type >= 14 && type <= 17) return EK_LOGICAL;
+    if (type == 25 || type == 26 || type == 27 || type == 45 || type == 46 || type == 48 ||
+        type == 50)
+        return EK_REAL;
+    if (type >= 28 && type <= 44) return type_element_size(type) > 0 ? EK_COMPLEX : EK_INVALID;
+    if (type == TYPE_CHARACTER) return EK_CHARACTER;
+    return EK_INVALID;
+}
+
+std::uint8_t complex_part_type(int part_bytes) { return part_bytes == 4 ? TYPE_REAL4 : TYPE_REAL8; }
+
+std::int32_t item_element_length(const Item& item) {
+    if (elem_kind_of(item.type) == EK_CHARACTER) {
+        if (item.kind == 6 || item.kind == 8) return item.char_length;
+        return static_cast<std::int32_t>(item.length);
+    }
+    return type_element_size(item.type);
+}
+
+Status parse_advance(const char* text, std::int32_t length, bool& advancing) {
+    while (length > 0 && text[length - 1] == ' ') --length;
+    auto is = [&](const char* word) {
+        std::int32_t n = static_cast<std::int32_t>(std::strlen(word));
+        if (n != length) return false;
+        for (std::int32_t i = 0; i < n; ++i) {
+            char c = text[i];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            if (c != word[i]) return false;
+        }
+        return true;
+    };
+    if (is("YES")) {
+        advancing = true;
+        return 0;
+    }
+    if (is("NO")) {
+        advancing = false;
+        return 0;
+    }
+    return status_of(MSG_INVALID_ARGUMENT);
+}
+
+namespace {
+
+// The flag-word options the unit keeps for the statement (the error exit
+// reads the branch bits from the block).
+void take_options(Lub* lub, std::uint32_t flags) {
+    for_copy_statement_options(lub, flags);
+    lub->options = flags;
+    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
+    lub->end_branch = (flags & SF_END_BRANCH) != 0;
+    lub->eor_branch = (flags & SF_EOR_BRANCH) != 0;
+}
+
+}  // namespace
+
+Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
+    st.internal = false;
+    st.unit = unit;
+    Lub* lub = nullptr;
+    Status s = for_lookup_unit(unit, for_write ? SK_WRITE : SK_READ, &lub);
+    if (s) {
+        // The unit could not be had: the error names the unit number and
+        // the file "unknown".
+        if (lub) for_release_unit(lub);
+        st.lub = nullptr;
+        return s;
+    }
+    st.lub = lub;
+    take_options(lub, st.flags);
+    if (!lub->connected) {
+        s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
+        if (s) return s;
+    }
+    if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);
+    if (lub->form != FORM_FORMATTED) return status_of(MSG_FORMATTED_TO_UNFORMATTED);
+    if (for_write && lub->read_only) return status_of(MSG_WRITE_READONLY);
+    s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);
+    if (s) return s;
+    if (for_write) for_output_statement_begin(lub, st.flags);
+    return 0;
+}
+
+namespace {
+
+// The internal unit's block lives with the thread: an internal statement
+// never takes a lock or touches the unit table.
+thread_local Lub t_internal_lub;
+
+}  // namespace
+
+void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records,
+                           bool for_write) {
+    Lub* lub = &t_internal_lub;
+    FormatState keep_fmt = lub->fmt;
+    std::memset(static_cast<void*>(lub), 0, sizeof *lub);
+    lub->fmt = keep_fmt;
+    lub->unit = kInternalUnit;
+    lub->connected = true;
+    lub->sequential = true;
+    lub->form = FORM_FORMATTED;
+    lub->record_type = RT_FIXED;
+    lub->carriage = CC_NONE;
+    lub->blank_null = true;
+    lub->internal_area = area;
+    lub->internal_length = record_length;
+    lub->list_width = record_length;
+    lub->handle = -1;
+    take_options(lub, st.flags);
+    st.internal = true;
+    st.lub = lub;
+    st.area = area;
+    st.area_record_length = record_length < 0 ? 0 : record_length;
+    st.area_records = records < 1 ? 1 : records;
+    st.area_index = -1;  // no record current yet
+    (void)for_write;
+}
+
+void stmt_release_unit(Statement& st) {
+    if (st.lub && !st.internal) for_release_unit(st.lub);
+    st.lub = nullptr;
+}
+
+int stmt_finish(Statement& st, Status status) {
+    if (st.compiled) {
+        release_format(st.compiled);
+        st.compiled = nullptr;
+    }
+    st.kind = STMT_NONE;
+    if (status == 0) {
+        stmt_release_unit(st);
+        return 0;
+    }
+    Lub* lub = st.lub;
+    st.lub = nullptr;
+    if (!lub) return for_unit_lookup_failure(status, st.unit, st.flags);
+    if (st.internal) return for_handle_io_error(IOERR_KEEP, status, lub);
+    return for_handle_io_error(IOERR_RELEASE, status, lub);
+}
+
+// ---- records ------------------------------------------------------------
+
+namespace {
+
+// Internal records are the consecutive records of the area.
+Status internal_select(Statement& st, std::int32_t index) {
+    if (index >= st.area_records) return 0;  // caller reports
+    RecordBuffer& rec = st.lub->rec;
+    rec.buffer = st.area + static_cast<std::int64_t>(index) * st.area_record_length;
+    rec.capacity = st.area_record_length;
+    rec.size = st.area_record_length;
+    rec.recl = st.area_record_length;
+    rec.start = 0;
+    rec.pos = 0;
+    rec.end = st.area_record_length;
+    rec.end_mark = 0;
+    st.area_index = index;
+    return 0;
+}
+
+}  // namespace
+
+Status stmt_record_begin(Statement& st) {
+    RecordBuffer& rec = st.lub->rec;
+    if (st.internal) {
+        std::int32_t next = st.area_index + 1;
+        // Writing past the last record of the area overflows it.
+        if (next >= st.area_records) return status_of(MSG_RECORD_OVERFLOW);
+        internal_select(st, next);
+        std::memset(rec.buffer, ' ', static_cast<std::size_t>(st.area_record_length));
+        return 0;
+    }
+    Status s = for_begin_output_record(st.lub);
+    if (s) return s;
+    // Only written characters count for the record's length: the highest
+    // written position starts at the record start.
+    rec.end_mark = rec.start;
+    return 0;
+}
+
+Status stmt_record_room(Statement& st, std::int32_t n) {
+    RecordBuffer& rec = st.lub->rec;
+    if (n <= 0) return 0;
+    if (st.internal) {
+        if (rec.pos + static_cast<std::int64_t>(n) > rec.end) return status_of(MSG_RECORD_OVERFLOW);
+        return 0;
+    }
+    if (rec.pos + static_cast<std::int64_t>(n) <= rec.end) return 0;
+    return for_record_room(st.lub, n);
+}
+
+Status stmt_record_put(Statement& st, bool last) {
+    RecordBuffer& rec = st.lub->rec;
+    if (st.internal) {
+        // The record is already in the area; blanks stand where nothing was
+        // written.
+        return 0;
+    }
+    if (last) {
+        rec.dollar = st.dollar;
+        // The position decides the length when no mark is set; the mark is
+        // always set while a statement builds a record.
+        return for_output_statement_end(st.lub);
+    }
+    rec.dollar = false;
+    return for_put_record(st.lub);
+}
+
+Status stmt_record_get(Statement& st) {
+    if (st.internal) {
+        std::int32_t next = st.area_index + 1;
+        if (next >= st.area_records) return status_of(MSG_END_OF_FILE);
+        return internal_select(st, next);
+    }
+    return for_get_record(st.lub);
+}
+
+}  // namespace forrtl
