@@ -1,0 +1,48 @@
+// The records the calculator writes: every format program of the dialogue,
+// the stamped blocks, the echo of a case, the count line and the plane table.
+#pragma once
+
+#include <cstdint>
+
+#include "for_fmt_builder.h"
+
+namespace calculator {
+
+// Console dialogue.
+inline constexpr auto kBanner = forrtl::format_program<"('     LOXNAR calculates d(hkl)')">();
+inline constexpr auto kPrompt = forrtl::format_program<"('  entry .dat file (no extension) ?\?',$)">();
+inline constexpr auto kEntryName = forrtl::format_program<"(A20)">();
+
+// Stamped blocks at the start and end of a case.
+inline constexpr auto kStartHeader = forrtl::format_program<
+    "(TR1,'LOXNAR RESULTS',/,' DATE : ',A4,'/',A2,'/',A2,TR10,"
+    "'STARTING TIME :  ',A2,'h',A2,'mn',A2,'s')">();
+inline constexpr auto kEndBlock = forrtl::format_program<
+    "(TR1,'ENDING',/,' DATE : ',A4,'/',A2,'/',A2,TR10,"
+    "'ENDING TIME   :  ',A2,'h',A2,'mn',A2,'s')">();
+
+// Echo of a case.
+inline constexpr auto kTitle = forrtl::format_program<"(18A4)">();
+inline constexpr auto kCellEcho = forrtl::format_program<
+    "(TR1,'A = ',F8.4,TR5,'B = ',F8.4,TR5,'C = ',F8.4,TR5,/,"
+    "'ALPHA = ',F8.3,TR5,'BETA = ',F8.3,TR5,'GAMMA = ',F8.3,/)">();
+inline constexpr auto kParameterEcho = forrtl::format_program<
+    "(TR1,'D MINIMUM =',F6.2,TR10,'D MAXIMUM =',F6.2,/,"
+    "TR1,' HMAX =',I4,TR10,'KMAX =',I4,TR10,' LMAX =',I4,/,"
+    "TR1,'LAMBDA =',F8.4,/)">();
+inline constexpr auto kCountLine = forrtl::format_program<"(TR1,'NUMBER OF CALCULATED PLANES =',I4,/)">();
+
+// The two-column plane table.
+inline constexpr auto kTableHeader =
+    forrtl::format_program<"(2(TR3,'H',TR3,'K',TR3,'L',TR6,'D',TR6,'2 THET :'))">();
+inline constexpr auto kTableRow = forrtl::format_program<"(2(3I4,F10.5,TR3,F6.2,TR1,':'))">();
+
+// The record between two cases.
+inline constexpr auto kCaseSeparator = forrtl::format_program<"('1')">();
+
+// Writes the plane table of the first `nplanes` entries to the results unit
+// and to the console: the header, then each row to both units in turn.
+void LIST_PLANES(const std::int32_t& results_unit, const std::int32_t* IH, const std::int32_t* IK,
+                 const std::int32_t* IL, const float* D, const float* THETA, const std::int32_t& NPLANES);
+
+}  // namespace calculator
