@@ -8,7 +8,7 @@ EXAMPLE    ?= quartz
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build test test-release test-sanitize run bench clean
+.PHONY: all deps configure build test test-release test-sanitize run bench bench-e2e bench-e2e-profile clean
 
 all: build
 
@@ -53,6 +53,14 @@ run: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && $$b; done
+
+# End-to-end run of loxnar over 10000 generated cases (bench/run_e2e.sh);
+# the -profile variant adds the strace, perf, callgrind and heap figures.
+bench-e2e: deps $(BUILD)/CMakeCache.txt
+	bench/run_e2e.sh -b $(BUILD)
+
+bench-e2e-profile: deps $(BUILD)/CMakeCache.txt
+	bench/run_e2e.sh -b $(BUILD) --profile
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

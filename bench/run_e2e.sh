@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# End-to-end benchmark of the loxnar program.
+#
+#   bench/run_e2e.sh [-n CASES] [-r RUNS] [-b BUILD_DIR] [--profile]
+#
+# Builds loxnar and the case generator (bench/e2e_gen.cpp), writes an entry
+# data file of CASES generated cases (default 10000, about 100 planes each)
+# in a temporary folder, runs `loxnar --console` on it RUNS times (default
+# 3) with the console going to a file, checks the exit status and the
+# record counts, and reports cases per second (wall and CPU), the sizes of
+# the results file and the console output, and the time per written record.
+#
+# --profile adds:
+#   - write(2) calls counted with strace;
+#   - a time profile with perf (cpu-clock, kernel included), split into
+#     write(2), the run-time's statements, the calculator's arithmetic and
+#     the calculator's statement calls;
+#   - on 1000 cases, an instruction profile with valgrind's callgrind,
+#     split the same way, and valgrind's heap summary for 100 and 1000
+#     cases: the number of allocations must not grow with the records.
+set -euo pipefail
+
+CASES=10000
+RUNS=3
+BUILD=build
+PROFILE=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -n) CASES="$2"; shift 2 ;;
+    -r) RUNS="$2"; shift 2 ;;
+    -b) BUILD="$2"; shift 2 ;;
+    --profile) PROFILE=1; shift ;;
+    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run_e2e.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$BUILD" -j "$(nproc)" --target loxnar e2e_gen >/dev/null
+LOXNAR="$ROOT/$BUILD/loxnar"
+GEN="$ROOT/$BUILD/bench/e2e_gen"
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-e2e.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+
+# The expected record counts come from the generator's summary.
+gen() {  # NAME CASES
+    "$GEN" "$1.dat" "$2" >"$1.summary"
+    printf '%s\n' "$1" >"$1.answer"
+}
+expected() {  # NAME file|console
+    sed -n "s/^expected records: results file \([0-9]*\), console \([0-9]*\)$/\1 \2/p" "$1.summary" |
+        { read -r file console; [ "$2" = file ] && echo "$file" || echo "$console"; }
+}
+run_once() {  # NAME [wrapper...]: runs loxnar on NAME.dat in a fresh state
+    local name=$1
+    shift
+    rm -f "$name.imp.dat"
+    "$@" "$LOXNAR" --console <"$name.answer" >"$name.console" 2>"$name.stderr"
+}
+
+echo "machine: $(nproc) CPU(s), $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
+    "$(. /etc/os-release 2>/dev/null && echo "$PRETTY_NAME"), $(uname -r)"
+echo "build:   $BUILD ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$ROOT/$BUILD/CMakeCache.txt"))"
+
+gen bench "$CASES"
+sed 's/^/input:   /' bench.summary
+
+TIMEFORMAT='%3R %3U %3S'
+best_wall=""
+for run in $(seq 1 "$RUNS"); do
+    set +e
+    { time run_once bench; } 2>bench.time
+    status=$?
+    set -e
+    if [ "$status" -ne 0 ]; then
+        echo "loxnar ended with status $status:" >&2
+        cat bench.stderr bench.time >&2
+        exit 1
+    fi
+    read -r wall user sys <bench.time
+    file_records=$(wc -l <bench.imp.dat)
+    console_records=$(wc -l <bench.console)
+    if [ "$file_records" -ne "$(expected bench file)" ]; then
+        echo "results file holds $file_records records, expected $(expected bench file)" >&2
+        exit 1
+    fi
+    records=$((file_records + console_records))
+    awk -v run="$run" -v n="$CASES" -v w="$wall" -v u="$user" -v s="$sys" -v r="$records" \
+        'BEGIN { printf "run %d:   wall %.3f s (user %.3f, sys %.3f): %.0f cases/s wall, %.0f cases/s CPU, %.2f us per record\n",
+                 run, w, u, s, n / w, n / (u + s), w * 1e6 / r }'
+    if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
+        best_wall=$wall best_user=$user best_sys=$sys
+    fi
+done
+file_bytes=$(stat -c %s bench.imp.dat)
+console_bytes=$(stat -c %s bench.console)
+awk -v n="$CASES" -v w="$best_wall" -v u="$best_user" -v s="$best_sys" \
+    -v fr="$file_records" -v fb="$file_bytes" -v cr="$console_records" -v cb="$console_bytes" 'BEGIN {
+    r = fr + cr
+    printf "results file: %d bytes, %d records; console: %d bytes, %d records\n", fb, fr, cb, cr
+    printf "best run: %.0f cases/s wall, %.0f cases/s CPU (user %.3f s, sys %.3f s of %.3f s wall)\n",
+           n / w, n / (u + s), u, s, w
+    printf "per written record (file and console, %d): %.2f us wall, %.2f us CPU; %.1f MB/s written\n",
+           r, w * 1e6 / r, (u + s) * 1e6 / r, (fb + cb) / w / 1e6
+}'
+
+[ "$PROFILE" = 1 ] || exit 0
+
+# Splits a profile given as lines "share symbol" into the four parts.
+classify() {  # title
+    awk -v title="$1" '
+    {
+        share = $1 + 0; sym = $0; sub(/^[^ ]+ /, "", sym)
+        if (sym ~ /PROGRAM TOTALS/) next
+        if (sym ~ /\[kernel|\[k\]|__GI___libc_write|__libc_write|write\.c:write|asynccancel/) part = "write(2) (kernel and system call)"
+        else if (sym ~ /calculator::(ENUMERATE|RECIPROCAL_CELL|SORT_PLANES|PLANE_SPACING|ARC_COS|checked_sqrt|walk::)/ ||
+                 sym ~ /libm[.-]/) part = "calculator arithmetic (walk, sort, libm)"
+        else if (sym ~ /calculator::/) part = "calculator statement calls (LIST_PLANES, READ_CASE, main)"
+        else if (sym ~ /forrtl::/) part = "run-time statements (forrtl)"
+        else if (sym ~ /libc[.-]|libc\.so|libstdc/) part = "libc other (memset, memcpy, locks)"
+        else part = "other (start-up, loader)"
+        sum[part] += share; total += share
+    }
+    END {
+        printf "%s\n", title
+        for (p in sum) printf "  %6.1f%%  %s\n", 100 * sum[p] / total, p | "sort -rn"
+        close("sort -rn")
+    }'
+}
+
+
+echo
+echo "profile of the full run ($CASES cases):"
+if command -v strace >/dev/null; then
+    run_once bench strace -f -c -o bench.strace
+    awk '$NF == "write" { printf "write(2) calls: %d for %d records written\n", $(NF-1), r }' \
+        r=$(($(wc -l <bench.imp.dat) + $(wc -l <bench.console))) bench.strace
+fi
+
+if command -v perf >/dev/null && perf stat -e cpu-clock true >/dev/null 2>&1; then
+    run_once bench perf record -q -e cpu-clock -F 4000 -o prof.perf
+    perf report -i prof.perf --no-children --sort dso,sym -g none --percent-limit 0 --stdio 2>/dev/null |
+        awk '/^ *[0-9.]+%/ { p = $1; sub(/%/, "", p); $1 = ""; print p, $0 }' |
+        classify "time (perf, cpu-clock, $(perf report -i prof.perf --stdio 2>/dev/null |
+            sed -n 's/^# Samples: \([^ ]*\) .*/\1/p' | head -1) samples):"
+else
+    echo "perf not usable here: no time profile"
+fi
+
+PROFILE_CASES=$((CASES < 1000 ? CASES : 1000))
+gen prof "$PROFILE_CASES"
+echo
+echo "profile under valgrind: $PROFILE_CASES cases ($(sed -n 's/^planes per case: //p' prof.summary))"
+if command -v valgrind >/dev/null; then
+    run_once prof valgrind --tool=callgrind --callgrind-out-file=prof.callgrind
+    total=$(callgrind_annotate prof.callgrind 2>/dev/null | sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' | tr -d ,)
+    callgrind_annotate --auto=no --inclusive=no --threshold=100 prof.callgrind 2>/dev/null |
+        awk '/^ *[0-9,]+ +\( *[0-9.]+%\) / { n = $1; gsub(/,/, "", n); $1 = ""; $2 = ""; print n, $0 }' |
+        classify "instructions (callgrind, $total in all, $((total / PROFILE_CASES)) per case):"
+
+    gen heap_small 100
+    for name in heap_small prof; do
+        run_once "$name" valgrind --tool=memcheck
+        sed -n "s/^==[0-9]*== *total heap usage: /heap, $(grep -c '' "$name.dat" | awk '{ print $1 / 4 }') cases: /p" \
+            "$name.stderr"
+    done
+else
+    echo "valgrind not installed: no instruction profile, no heap count"
+fi
