@@ -43,13 +43,8 @@ test-sanitize: deps $(SAN_BUILD)/CMakeCache.txt
 test: test-release test-sanitize
 
 run: build
-	@if [ -x $(BUILD)/loxnar ]; then \
-	  cd examples && echo $(EXAMPLE) | ../$(BUILD)/loxnar --console && \
-	  echo "--- $(EXAMPLE).imp.dat ---" && cat $(EXAMPLE).imp.dat; \
-	else \
-	  echo "The program itself is not built yet: the run-time and the calculator's"; \
-	  echo "core are in place; the loxnar executable arrives with the calculation run."; \
-	fi
+	cd examples && echo $(EXAMPLE) | ../$(BUILD)/loxnar --console
+	@echo "--- examples/$(EXAMPLE).imp.dat ---" && cat examples/$(EXAMPLE).imp.dat
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && $$b; done
