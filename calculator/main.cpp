@@ -2,6 +2,7 @@
 // spacing lies in a window, with their Bragg angles.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "calculation_run.h"
 #include "for_diags.h"
@@ -25,6 +26,10 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The program's own options are taken out of the argument list the
+    // run-time sees, where the remaining arguments supply file names that a
+    // unit is missing.
+    std::vector<char*> runtime_args{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
@@ -35,12 +40,16 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(argv[i], "--console") == 0) continue;
-        std::fprintf(stderr, "loxnar: unknown option '%s'\nTry 'loxnar --help'.\n", argv[i]);
-        return 2;
+        if (std::strncmp(argv[i], "--", 2) == 0) {
+            std::fprintf(stderr, "loxnar: unknown option '%s'\nTry 'loxnar --help'.\n", argv[i]);
+            return 2;
+        }
+        runtime_args.push_back(argv[i]);
     }
+    runtime_args.push_back(nullptr);
+    forrtl::for_install_exception_handlers();
     // The calculator's floating-point option word is 0: every exception
     // stays masked.
-    forrtl::for_install_exception_handlers();
-    forrtl::for_rtl_init(argc, argv, 0);
+    forrtl::for_rtl_init(static_cast<int>(runtime_args.size()) - 1, runtime_args.data(), 0);
     calculator::calculation_run();
 }
