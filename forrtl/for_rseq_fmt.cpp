@@ -532,7 +532,8 @@ InputEdit resolve_input_edit(const InputEdit& edit, const InputItem& item) {
                    : edit.category == FC_F0 ? FC_F : edit.category == FC_G0 ? FC_G
                    : edit.category == FC_EN0 ? FC_EN : FC_ES;
         if (edit.category == FC_G0 && is_integer_family(tc.family)) {
-            r.w = tc.family == TF_LOGICAL ? 2 : integer_default_width(size);
+            // Integers and logicals alike take the I width of their size.
+            r.w = integer_default_width(size);
             r.d = 1;
         } else if (edit.category == FC_G0 && tc.family == TF_CHARACTER) {
             r.w = item.length;

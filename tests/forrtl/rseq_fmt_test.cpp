@@ -444,6 +444,7 @@ TEST(InputEditing, DefaultWidths) {
         {"Z int8", FC_Z0, 11, 8, 23, 1},     {"L", FC_L0, 16, 4, 2, 0},
         {"F real4", FC_F0, 26, 4, 15, 7},    {"E real8", FC_E0, 27, 8, 25, 16},
         {"G int4", FC_G0, 9, 4, 12, 1},      {"A char*20", FC_A0, 56, 20, 20, 0},
+        {"G logical4 as I", FC_G0, 16, 4, 12, 1}, {"G logical2 as I", FC_G0, 15, 2, 7, 1},
         {"ES complex8", FC_ES0, 40, 8, 25, 16},
     };
     for (const Row& row : rows) {
