@@ -112,7 +112,7 @@ bool parse_decimal(const InputField& f, BlankMode blank, std::int32_t d, std::in
     {
         char c = upper(field_char(f, i));
         if (c == 'I' || c == 'N') {
-            if (rest_is_word(f, i, "INFINITY") || rest_is_word(f, i, "INF")) {
+            if (rest_is_word(f, i, "INFINITY")) {
                 v.kind = DEC_INFINITY;
                 return true;
             }
