@@ -112,7 +112,7 @@ bool parse_decimal(const InputField& f, BlankMode blank, std::int32_t d, std::in
     {
         char c = upper(field_char(f, i));
         if (c == 'I' || c == 'N') {
-            if (rest_is_word(f, i, "INFINITY") || rest_is_word(f, i, "INF")) {
+            if (rest_is_word(f, i, "INFINITY")) {
                 v.kind = DEC_INFINITY;
                 return true;
             }
@@ -532,7 +532,8 @@ InputEdit resolve_input_edit(const InputEdit& edit, const InputItem& item) {
                    : edit.category == FC_F0 ? FC_F : edit.category == FC_G0 ? FC_G
                    : edit.category == FC_EN0 ? FC_EN : FC_ES;
         if (edit.category == FC_G0 && is_integer_family(tc.family)) {
-            r.w = tc.family == TF_LOGICAL ? 2 : integer_default_width(size);
+            // Integers and logicals alike take the I width of their size.
+            r.w = integer_default_width(size);
             r.d = 1;
         } else if (edit.category == FC_G0 && tc.family == TF_CHARACTER) {
             r.w = item.length;
@@ -580,11 +581,12 @@ Status take_input_field(InputRecord& record, const InputEdit& edit, const InputI
 
 Status edit_input_field(const InputEdit& edit, const InputField& field, const InputItem& item) {
     const TypeClass tc = classify_item_type(item.type);
-    const Status mismatch = status_of(MSG_FORMAT_TYPE_MISMATCH);
+    // The catalogue lookup is made only when a field fails.
+    auto mismatch = [] { return status_of(MSG_FORMAT_TYPE_MISMATCH); };
     const bool is_real = tc.family == TF_REAL || tc.family == TF_COMPLEX;
     switch (op_of(edit.category)) {
     case OP_I:
-        if (!is_integer_family(tc.family)) return mismatch;
+        if (!is_integer_family(tc.family)) return mismatch();
         return edit_integer(field, edit.blank, item, tc);
     case OP_O:
     case OP_Z:
@@ -592,13 +594,13 @@ Status edit_input_field(const InputEdit& edit, const InputField& field, const In
         std::int32_t size;
         if (tc.family == TF_CHARACTER) size = item.length;
         else if (is_integer_family(tc.family) || is_real) size = tc.size;
-        else return mismatch;
+        else return mismatch();
         const int bits = op_of(edit.category) == OP_O ? 3 : op_of(edit.category) == OP_Z ? 4 : 1;
         if (!radix_to_bits(field, edit.blank, bits, item.address, size)) return input_conversion_error();
         return 0;
     }
     case OP_REAL:
-        if (!is_real) return mismatch;
+        if (!is_real) return mismatch();
         return edit_real(edit, field, item, tc);
     case OP_G:
         if (is_real) return edit_real(edit, field, item, tc);
@@ -608,12 +610,12 @@ Status edit_input_field(const InputEdit& edit, const InputField& field, const In
             edit_character(field, item);
             return 0;
         }
-        return mismatch;
+        return mismatch();
     case OP_L:
-        if (!is_integer_family(tc.family)) return mismatch;
+        if (!is_integer_family(tc.family)) return mismatch();
         return edit_logical(field, item, tc);
     case OP_A:
-        if (tc.family == TF_INVALID) return mismatch;
+        if (tc.family == TF_INVALID) return mismatch();
         {
             // Any item takes the characters as raw bytes.
             InputItem bytes = item;

@@ -131,7 +131,8 @@ TEST(InputEditing, RealFields) {
         {"F5.0 blanks", desc(FC_F, 5, 0), "     ", 4, 0.0, 0, 0},
         {"F5.0 [    -]", desc(FC_F, 5, 0), "    -", 4, 0, 0x80000000u, 0},
         {"F8.0 Infinity", desc(FC_F, 8, 0), "Infinity", 4, INFINITY, 0, 0},
-        {"F8.0 -inf", desc(FC_F, 8, 0), "  -inf", 8, -INFINITY, 0, 0},
+        {"F12.0 -infinity", desc(FC_F, 12, 0), "  -infinity", 8, -INFINITY, 0, 0},
+        {"F8.0 [  -inf] is no word", desc(FC_F, 8, 0), "  -inf", 8, 0, 0, 64},
         {"F8.0 nan", desc(FC_F, 8, 0), " nAn", 8, nan, 0, 0},
         {"F8.0 Infinityx", desc(FC_F, 9, 0), "Infinityx", 8, 0, 0, 64},
         {"F5.0 [e5]", desc(FC_F, 5, 0), "e5", 8, 0, 0, 64},
@@ -444,6 +445,7 @@ TEST(InputEditing, DefaultWidths) {
         {"Z int8", FC_Z0, 11, 8, 23, 1},     {"L", FC_L0, 16, 4, 2, 0},
         {"F real4", FC_F0, 26, 4, 15, 7},    {"E real8", FC_E0, 27, 8, 25, 16},
         {"G int4", FC_G0, 9, 4, 12, 1},      {"A char*20", FC_A0, 56, 20, 20, 0},
+        {"G logical4 as I", FC_G0, 16, 4, 12, 1}, {"G logical2 as I", FC_G0, 15, 2, 7, 1},
         {"ES complex8", FC_ES0, 40, 8, 25, 16},
     };
     for (const Row& row : rows) {
