@@ -5,6 +5,7 @@
 // the end-of-list marker finishes the walk; the rest of the record stays
 // unread.
 #include <climits>
+#include <cstring>
 
 #include "for_io.h"
 #include "for_rseq_fmt.h"
@@ -110,6 +111,14 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
     }
 }
 
+// Whether the field is taken as characters (A, or G on a character item),
+// where a comma is data and does not end the field.
+bool takes_characters(const InputEdit& edit, const InputItem& item) {
+    if (edit.category == FC_A0 || edit.category == FC_A) return true;
+    const bool g = edit.category == FC_G0 || edit.category == FC_G || edit.category == FC_GE;
+    return g && classify_item_type(item.type).family == TF_CHARACTER;
+}
+
 Status read_one(Statement& st, std::uint8_t type, void* address, std::int32_t length) {
     WalkStop stop;
     if (Status s = walk(st, true, stop)) return s;
@@ -124,8 +133,12 @@ Status read_one(Statement& st, std::uint8_t type, void* address, std::int32_t le
     const std::int32_t before = view.pos;
     // A non-advancing READ whose field runs past the end of the record
     // meets the end of the record: the item is completed with blanks and
-    // the statement ends.
-    const bool runs_out = !st.advancing && before + static_cast<std::int64_t>(edit.w) > view.length;
+    // the statement ends.  A comma inside the record ends a numeric field
+    // before that, and then the record goes on.
+    bool runs_out = !st.advancing && before + static_cast<std::int64_t>(edit.w) > view.length;
+    if (runs_out && before < view.length && !takes_characters(edit, item) &&
+        std::memchr(view.data + before, ',', std::size_t(view.length - before)))
+        runs_out = false;
     Status s = read_input_field(view, edit, item, options);
     take_view(st, view);
     std::int32_t from = before < view.length ? before : view.length;

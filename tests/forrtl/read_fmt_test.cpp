@@ -178,6 +178,24 @@ TEST_F(FormatReadFile, NonAdvancingRead) {
     EXPECT_EQ(std::string(part, 3), "nex");
 }
 
+// A comma ends a numeric field early: a non-advancing READ whose field width
+// would pass the record's end has not met the end of the record when the
+// comma ended the field first.
+TEST_F(FormatReadFile, NonAdvancingReadStopsAtAComma) {
+    std::string path = connect(54, "comma.txt");
+    put(path, "3,45\n");
+    const char* format = "(I5)";
+    auto fmt = reinterpret_cast<const std::uint8_t*>(format);
+    std::int32_t v = 0, size = -1;
+    Items items;
+    items.i4(&v).end();
+    const std::uint32_t flags = kFlags | SF_FORMAT_TEXT | SF_EOR_BRANCH;
+    ASSERT_EQ(format_read_begin_adv(54, flags, fmt, 4, "NO", 2, &size, 4, items.l(), items.a()), 0);
+    EXPECT_EQ(v, 3);
+    EXPECT_EQ(format_read_begin_adv(54, flags, fmt, 4, "NO", 2, &size, 4, items.l(), items.a()), -2);
+    EXPECT_EQ(v, 45);
+}
+
 // BLANK= of the connection sets the blank mode each statement starts with;
 // PAD='NO' makes a short record error 67 under the standard-rules option and
 // shortens the field otherwise.
