@@ -12,6 +12,7 @@
 #include "for_host.h"
 #include "for_open_params.h"
 #include "for_units.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -48,6 +49,9 @@ Status for_close_connection(Lub* lub, int status_code) {
     }
     if (node && lub->carriage == CC_FORTRAN && node->open_after_cr && node->line_open_owner == lub) {
         Status s = for_close_open_line(lub);
+        if (result == 0) result = s;
+    }
+    if (Status s = for_wbuf_detach(lub)) {
         if (result == 0) result = s;
     }
 
@@ -110,6 +114,7 @@ Status for_close_connection(Lub* lub, int status_code) {
 }
 
 void for_clear_connection(Lub* lub) {
+    for_wbuf_detach(lub);
     for_detach_device(lub);
     if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) {
         // A connection that failed half-way: a scratch file made for it goes too.

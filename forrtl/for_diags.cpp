@@ -4,6 +4,7 @@
 #include "for_host.h"
 #include "for_lub.h"
 #include "for_reentrancy.h"
+#include "for_wbuf.h"
 
 #include <atomic>
 #include <cerrno>
@@ -194,6 +195,8 @@ bool host_has_box() { return g_host && g_host->message_box; }
 
 // The diagnostic line "%s (%i): %s", to standard error or the host.
 void show_line(Status code, int shown_number, const char* message) {
+    // Every record written so far is in its file when the message appears.
+    for_wbuf_flush_all();
     redirect_fort0();
     const char* prefix = severity_prefix(code);
     if (host_has_box()) {
@@ -296,6 +299,7 @@ void for_report_alternate(int index, int nargs, ...) {
 void for_report_math_error(int number, const char* text, int facility) {
     if (facility < 0 || facility > 17) facility = 16;
     if (!text) text = "";
+    for_wbuf_flush_all();
     redirect_fort0();
     if (host_has_box()) {
         int n = std::snprintf(nullptr, 0, "%s%i%s%s", "M", number, kFacility[facility], text);
@@ -342,6 +346,7 @@ void for_report_system_error(const char* prefix, int err) {
         std::snprintf(text, sizeof text, "%s\r\n", desc);
     else
         std::snprintf(text, sizeof text, "FormatMessage failed for sysmem message number %i\r\n", err);
+    for_wbuf_flush_all();
     redirect_fort0();
     if (host_has_box()) {
         int n = std::snprintf(nullptr, 0, "%s: %s", prefix, text);
@@ -552,6 +557,9 @@ void exception_handler(int signo, siginfo_t* info, void* context) {
     unsigned number = for_signal_message(signo, info ? info->si_code : 0);
     Status code = status_of(number);
     const char* text = catalogue_text(code);
+    // The run ends here without the exit handler: the records held back
+    // for disk files are written out first (floating inexact goes on).
+    if (number != 140) for_wbuf_flush_in_signal();
     redirect_fort0_in_handler();
     LineBuffer line;
     line.put(severity_prefix(code));

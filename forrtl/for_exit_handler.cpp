@@ -7,6 +7,7 @@
 #include "for_diags.h"
 #include "for_reentrancy.h"
 #include "for_startup.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -35,6 +36,8 @@ void for_exit_handler() {
     // reports the counts again nor closes anything.
     if (!for_try_lock(g_exit_lock)) return;
     report_trap_counts();
+    // Standard output's block too, when no unit was ever opened.
+    for_wbuf_flush_all();
     if (!g_units_opened.exchange(false)) return;
     if (g_close_all_units) g_close_all_units();
 }

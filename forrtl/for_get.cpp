@@ -9,6 +9,7 @@
 
 #include "for_host.h"
 #include "for_io.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -121,6 +122,7 @@ Status terminated_record(Lub* lub, char terminator) {
 
 Status for_get_record(Lub* lub) {
     RecordBuffer& r = lub->rec;
+    if (Status s = for_wbuf_flush(lub)) return s;
     if (DeviceNode* node = lub->device) {
         if (node->open_after_cr) {
             Lub* owner = node->line_open_owner ? node->line_open_owner : lub;
@@ -192,6 +194,7 @@ Status for_get_record(Lub* lub) {
 Status for_seek_back(Lub* lub) {
     RecordBuffer& r = lub->rec;
     if (r.ahead_count <= 0) return 0;
+    if (Status s = for_wbuf_flush(lub)) return s;
     if (lseek(lub->handle, -static_cast<off_t>(r.ahead_count), SEEK_CUR) < 0) {
         lub->system_error = errno;
         return status_of(MSG_WRITE_ERROR);

@@ -124,6 +124,7 @@ struct Lub {
     bool std_input;           // the handle is standard input
     char* spool_path;         // printer devices: the spool file handed to lp at close
     bool nonadvancing_open;   // a non-advancing READ or WRITE left the current record open
+    std::int8_t write_behind; // entry of the write-behind table holding this unit's output (from 1), 0 none
 };
 
 // Statement kinds passed to unit lookup (1 to 38).  Kinds that transfer

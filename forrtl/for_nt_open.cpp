@@ -22,6 +22,7 @@
 
 #include "for_host.h"
 #include "for_open_params.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -122,6 +123,7 @@ void prompt_for_name(const Lub* lub, char* name, int& length) {
     int n = std::snprintf(prompt, sizeof prompt, "File name missing or blank - please enter file name\r\nUNIT %d? ",
                           lub->unit);
     for (;;) {
+        for_wbuf_flush_all();  // standard output's records before the prompt
         if (write(STDOUT_FILENO, prompt, static_cast<std::size_t>(n)) < 0) return;
         if (!read_console_line(name, kMaxName + 1, length)) {
             length = 0;  // end of input: the name stays empty and the open fails

@@ -13,6 +13,7 @@
 #include "for_exit_handler.h"
 #include "for_open_params.h"
 #include "for_units.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -240,7 +241,9 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     if (lub->form == FORM_FORMATTED) {
         if (Status s = for_attach_device(lub)) return s;
     }
-    const bool disk = !lub->window_unit && !lub->std_handle && !lub->char_device && lub->device_code == -1;
+    // A named pipe is no disk file: it is neither positioned nor truncated.
+    const bool disk =
+        !lub->window_unit && !lub->std_handle && !lub->char_device && lub->seekable && lub->device_code == -1;
     if (disk && (p.position == 1 || lub->append)) {
         off_t end = lseek(lub->handle, 0, SEEK_END);
         if (end < 0) {
@@ -261,6 +264,7 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     // never truncates.
     if (disk && !lub->append && p.position != 1 && !lub->direct && !lub->keyed) lub->truncate_on_write = true;
     lub->records = 1;
+    for_wbuf_attach(lub);
     return 0;
 }
 
@@ -463,6 +467,7 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
                 close(resolved.scratch_fd);
                 unlink(resolved.name);
             }
+            if ((s = for_wbuf_flush(lub)) != 0) return for_handle_io_error(IOERR_RELEASE, s, lub);
             if (lub->compat_numbering && p.access && p.access != (lub->append ? ACC_APPEND : lub->access))
                 return for_handle_io_error(IOERR_RELEASE, status_of(560), lub);
             if (p.blank) lub->blank_null = p.blank == 2;

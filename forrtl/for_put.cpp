@@ -9,6 +9,7 @@
 
 #include "for_host.h"
 #include "for_io.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -176,6 +177,7 @@ Status put_record_impl(Lub* lub, bool flushing_pending) {
 
     if (lub->truncate_on_write) {
         lub->truncate_on_write = false;
+        if (Status s = for_wbuf_flush(lub)) return s;
         off_t at = lseek(lub->handle, 0, SEEK_CUR);
         if (at < 0 || ftruncate(lub->handle, at) != 0) {
             lub->system_error = errno;
@@ -349,6 +351,7 @@ int for_device_write(Lub* lub, const char* bytes, int count) {
         }
         return g_host->write_text(bytes, count, window, 0) == count ? count : -1;
     }
+    if (lub->write_behind) return for_wbuf_write(lub, bytes, count);
     int done = 0;
     while (done < count) {
         ssize_t n = write(lub->handle, bytes + done, static_cast<std::size_t>(count - done));
