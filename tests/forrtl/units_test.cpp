@@ -219,9 +219,10 @@ TEST_F(UnitsTest, DeviceNamesConnectToDevicesOrDiskFiles) {
     EXPECT_EQ(write_records(32, {"gone"}), 0u);
     EXPECT_EQ(close_unit(32), 0);
     EXPECT_FALSE(exists("nul.txt"));
-    // Without the host, TITLE and IOFOCUS are refused.
-    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 565);
-    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").inline_int(KW_IOFOCUS, 1)), 563);
+    // Without the host, TITLE and IOFOCUS are refused as on a unit that is
+    // no window.
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 564);
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").inline_int(KW_IOFOCUS, 1)), 562);
 }
 
 TEST_F(UnitsTest, Fort5RedirectsUnitFive) {
