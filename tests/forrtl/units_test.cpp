@@ -141,6 +141,8 @@ TEST_F(UnitsTest, CloseDeleteRemovesTheFileAndASecondCloseDoesNothing) {
     EXPECT_FALSE(exists("results.imp.dat"));
     EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "delete"), kCalc), 0);
     EXPECT_EQ(close_unit(15, {}, kCalc), 0);
+    // An unconnected unit is released before its keywords are read.
+    EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "discard")), 0);
 }
 
 TEST_F(UnitsTest, UnitNumbersAndTheSharedHashBucket) {
@@ -433,6 +435,26 @@ TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
     ASSERT_EQ(log.substr(0, 3), "--|");
     EXPECT_NE(log.find("/FOR"), std::string::npos) << log;
     EXPECT_FALSE(exists("PRN.DAT"));
+}
+
+// At the end of the run a failed close is reported with its unit and file
+// and does not stop the closing of the units that follow.
+TEST_F(PrintTest, ExitHandlerReportsCloseFailuresAndGoesOn) {
+    ASSERT_EQ(open_unit(23, Keywords().text(KW_FILE, "listing.txt").text(KW_DISPOSE, "print/delete")), 0);
+    ASSERT_EQ(open_unit(24, Keywords().text(KW_FILE, "vanished.dat").text(KW_DISPOSE, "delete")), 0);
+    ASSERT_EQ(open_unit(25, Keywords().text(KW_FILE, "last.dat")), 0);
+    ASSERT_EQ(write_records(25, {"kept"}), 0u);
+    ASSERT_EQ(unlink("vanished.dat"), 0);
+    ::testing::internal::CaptureStderr();
+    g_close_all_units();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "forrtl: info (5): requested disposition modified, file not deleted, unit 23, file " +
+                  path("listing.txt") + "\r\n" + "forrtl: No such file or directory\r\n" +
+                  "forrtl: severe (28): CLOSE error, unit 24, file " + path("vanished.dat") + "\r\n");
+    EXPECT_TRUE(exists("listing.txt"));
+    EXPECT_EQ(slurp("last.dat"), "kept\r\n");
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
 }
 
 TEST_F(UnitsTest, SubmitDeleteRunsTheFileAndRemovesIt) {
