@@ -304,6 +304,13 @@ TEST_F(UnitsTest, KeywordFailures) {
         int expected;
     };
     std::vector<Row> rows;
+    static char file_text[] = "k.dat";
+    static float real_recl = 80.0f;
+    // The keyword list is read by the item walker: an entry it cannot size
+    // is an internal consistency failure; a value type the keyword does not
+    // take is an invalid argument.
+    rows.push_back({"character by address", Keywords().by_address(56, KW_FILE, file_text), 0, 8});
+    rows.push_back({"real RECL", Keywords().text(KW_FILE, "k.dat").by_address(26, KW_RECL, &real_recl), 0, 48});
     rows.push_back({"value in no table", Keywords().text(KW_FILE, "k.dat").text(KW_STATUS, "OLDISH"), 0, 45});
     rows.push_back({"code above 70", Keywords().text(KW_FILE, "k.dat").inline_int(71, 1), 0, 48});
     rows.push_back({"code below 2", Keywords().text(KW_FILE, "k.dat").inline_int(1, 1), 0, 48});
