@@ -189,7 +189,10 @@ void discard_scratch(const ResolvedName* resolved) {
 
 Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolved) {
     OpenParams p = p_in;
-    if (Status s = convert_override(lub, p.convert)) return s;
+    if (Status s = convert_override(lub, p.convert)) {
+        discard_scratch(resolved);
+        return s;
+    }
     lub->conversion = static_cast<std::uint8_t>(p.convert ? p.convert : 9);
     int access = p.access ? p.access : ACC_SEQUENTIAL;
     lub->access = static_cast<AccessKind>(access == ACC_APPEND ? ACC_SEQUENTIAL : access);
@@ -203,7 +206,10 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     lub->share = static_cast<std::uint8_t>(p.share);
     lub->organization = static_cast<std::uint8_t>(p.organization ? p.organization : 1);
     lub->dispose = static_cast<std::uint8_t>(p.dispose ? p.dispose : (p.status == ST_SCRATCH ? DISP_DELETE : DISP_KEEP));
-    if (p.status == ST_SCRATCH && (p.dispose == DISP_KEEP)) return status_of(MSG_INCONSISTENT_OPEN_CLOSE);
+    if (p.status == ST_SCRATCH && (p.dispose == DISP_KEEP)) {
+        discard_scratch(resolved);
+        return status_of(MSG_INCONSISTENT_OPEN_CLOSE);
+    }
 
     if (Status s = check_layout(lub, p)) {
         discard_scratch(resolved);

@@ -294,6 +294,17 @@ TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
     EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
     EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
     EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    // The same when the unit was connected: its new scratch file is made
+    // before the OPEN is refused, and goes again.
+    ASSERT_EQ(open_unit(40, Keywords().text(KW_FILE, "first.dat")), 0);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_DISPOSE, "keep")), 46);
+    ASSERT_EQ(open_unit(40, Keywords().text(KW_FILE, "first.dat")), 0);
+    setenv("FORT_CONVERT40", "middle_endian", 1);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch")), 46);
+    unsetenv("FORT_CONVERT40");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"first.dat"});
 }
 
 TEST_F(UnitsTest, KeywordFailures) {
