@@ -149,8 +149,18 @@ void for_close_all_units() {
     UnitCursor cursor{};
     while (Lub* lub = for_next_unit(cursor)) {
         if (lub->connected) {
+            // A failed close (or the information that a print kept the
+            // file) is reported with the unit and file, the system's text
+            // first; the remaining units are still closed.
             Status s = for_close_connection(lub, 0);
-            if (s != 0 && lub->system_error != 0) for_report_system_error("forrtl", lub->system_error);
+            if (s != 0) {
+                lub->connected = false;
+                if (lub->system_error != 0) {
+                    for_report_system_error("forrtl", lub->system_error);
+                    lub->system_error = 0;
+                }
+                for_report_and_continue(s, 2, lub->unit, for_unit_name(lub));
+            }
         }
         for_release_and_free(lub);
     }
@@ -202,6 +212,12 @@ int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, con
         return for_unit_lookup_failure(s, unit, flags);
     }
     for_copy_statement_options(lub, flags);
+    // CLOSE of an unconnected unit succeeds and does nothing, whatever its
+    // keywords say.
+    if (!lub->connected) {
+        for_release_unit(lub);
+        return 0;
+    }
 
     int status_code = 0;
     ItemCursor cursor{keywords, values};
@@ -216,10 +232,6 @@ int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, con
             status_code = p.dispose;
         }
         if (s != 0) return for_handle_io_error(IOERR_RELEASE, s, lub);
-    }
-    if (!lub->connected) {
-        for_release_unit(lub);
-        return 0;
     }
     if (status_code == DISP_KEEP && lub->scratch)
         return for_handle_io_error(IOERR_RELEASE, status_of(MSG_INCONSISTENT_OPEN_CLOSE), lub);

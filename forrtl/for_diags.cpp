@@ -277,6 +277,13 @@ void for_report(Status code, int nargs, ...) {
     if (severe) end_program(static_cast<int>(code), status_number(code));
 }
 
+void for_report_and_continue(Status code, int nargs, ...) {
+    va_list ap;
+    va_start(ap, nargs);
+    report_v(code, static_cast<std::int16_t>(status_number(code)), nargs, ap);
+    va_end(ap);
+}
+
 int for_alternate_number(unsigned message) {
     if (message < kFirstAlternate || message >= kFirstAlternate + kAlternateCount) return -1;
     return 6000 + kAlternate[message - kFirstAlternate];

@@ -25,6 +25,10 @@ struct Lub;
 // when one is installed).
 void for_report(Status code, int nargs, ...);
 
+// Forms and shows the message as for_report does, but returns whatever the
+// severity: the exit handler reports a failed close and goes on closing.
+void for_report_and_continue(Status code, int nargs, ...);
+
 // Reports message 540 + index with its 6000-range alternate number instead
 // of its own; an index outside 0..219 reports message 8.
 void for_report_alternate(int index, int nargs, ...);

@@ -364,15 +364,10 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
     if (access_code == 3) lub->write_only = true;
     lub->action = static_cast<std::uint8_t>(access_code);
 
-    // TITLE and IOFOCUS belong to window units.
-    if (params.title) {
-        if (!g_host) return status_of(565);
-        if (code != -6 && code != 1) return status_of(564);
-    }
-    if (params.iofocus_given && params.iofocus) {
-        if (!g_host) return status_of(563);
-        if (code != -6 && code != 1) return status_of(562);
-    }
+    // TITLE and IOFOCUS belong to window units: without the host no unit
+    // is one.
+    if (params.title && (!g_host || (code != -6 && code != 1))) return status_of(564);
+    if (params.iofocus_given && params.iofocus && (!g_host || (code != -6 && code != 1))) return status_of(562);
 
     if (g_host && (code == -6 || ((code == 0 || code == 1 || code == 2) && lub->form == FORM_FORMATTED &&
                                   !lub->direct && !lub->keyed))) {

@@ -87,16 +87,6 @@ std::int64_t load_integer(const void* address, int size) {
     }
 }
 
-std::int64_t sign_extend(ArgWord word, int size) {
-    std::uint64_t raw = word;
-    switch (size) {
-        case 1: return static_cast<std::int8_t>(raw & 0xFF);
-        case 2: return static_cast<std::int16_t>(raw & 0xFFFF);
-        case 4: return static_cast<std::int32_t>(raw & 0xFFFFFFFFu);
-        default: return static_cast<std::int64_t>(raw);
-    }
-}
-
 void set_int(int& field, std::int64_t v) { field = static_cast<int>(v); }
 
 // FORT_CONVERTn overrides CONVERT for unit n.
@@ -200,7 +190,10 @@ void discard_scratch(const ResolvedName* resolved) {
 
 Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolved) {
     OpenParams p = p_in;
-    if (Status s = convert_override(lub, p.convert)) return s;
+    if (Status s = convert_override(lub, p.convert)) {
+        discard_scratch(resolved);
+        return s;
+    }
     lub->conversion = static_cast<std::uint8_t>(p.convert ? p.convert : 9);
     int access = p.access ? p.access : ACC_SEQUENTIAL;
     lub->access = static_cast<AccessKind>(access == ACC_APPEND ? ACC_SEQUENTIAL : access);
@@ -214,7 +207,10 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     lub->share = static_cast<std::uint8_t>(p.share);
     lub->organization = static_cast<std::uint8_t>(p.organization ? p.organization : 1);
     lub->dispose = static_cast<std::uint8_t>(p.dispose ? p.dispose : (p.status == ST_SCRATCH ? DISP_DELETE : DISP_KEEP));
-    if (p.status == ST_SCRATCH && (p.dispose == DISP_KEEP)) return status_of(MSG_INCONSISTENT_OPEN_CLOSE);
+    if (p.status == ST_SCRATCH && (p.dispose == DISP_KEEP)) {
+        discard_scratch(resolved);
+        return status_of(MSG_INCONSISTENT_OPEN_CLOSE);
+    }
 
     if (Status s = check_layout(lub, p)) {
         discard_scratch(resolved);
@@ -282,34 +278,32 @@ void copy_options(Lub* lub, std::uint32_t flags) {
 
 Status read_keyword_entry(ItemCursor& cursor, KeywordEntry& e) {
     e = KeywordEntry{};
-    e.type = cursor.list[0];
-    e.kind = cursor.list[1];
-    e.code = cursor.list[2];
-    if (e.type == ITEM_END_OF_LIST || e.type == ITEM_MORE_LATER) {
+    ItemCursor at = cursor;
+    Item item;
+    std::uint8_t keyword = 0;
+    if (Status s = next_keyword_item(at, item, keyword)) return s;
+    e.type = item.type;
+    e.kind = item.kind;
+    e.code = keyword;
+    if (item.type == ITEM_END_OF_LIST || item.type == ITEM_MORE_LATER) {
         e.end = true;
         return 0;
     }
-    cursor.list += 4;
-    if (e.type == TYPE_CHARACTER) {
-        if (e.kind != 4) return status_of(MSG_INVALID_ARGUMENT);
-        e.length = static_cast<std::int64_t>(cursor.args[0]);
-        e.address = reinterpret_cast<void*>(cursor.args[1]);
-        cursor.args += 2;
-        return 0;
-    }
-    int size = integer_size(e.type);
-    if (size == 0) return status_of(MSG_INVALID_ARGUMENT);
-    e.length = size;
-    if (e.kind == 1) {
-        e.value = sign_extend(cursor.args[0], size);
-        cursor.args += 1;
-    } else if (e.kind == 3 || e.kind == 10) {
-        e.address = reinterpret_cast<void*>(cursor.args[0]);
-        cursor.args += 1;
-        if (e.address) e.value = load_integer(e.address, size);
+    if (item.type == TYPE_CHARACTER) {
+        // A character value is a scalar: length and address.
+        if (item.kind != 4) return status_of(MSG_INVALID_ARGUMENT);
+        e.length = item.length;
+        e.address = item.address;
     } else {
-        return status_of(MSG_INVALID_ARGUMENT);
+        // Integer and logical scalars only, inline or by address.
+        const int size = integer_size(item.type);
+        if (size == 0 || (item.kind != 1 && item.kind != 3 && item.kind != 10)) return status_of(MSG_INVALID_ARGUMENT);
+        e.length = size;
+        if (item.address) e.value = load_integer(item.address, size);
+        // An inline value has no variable to store an answer in.
+        e.address = item.kind == 1 ? nullptr : item.address;
     }
+    cursor = at;
     return 0;
 }
 

@@ -78,8 +78,12 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
         }
     }
     status = for_begin_output_record(lub);
-    if (status == 0) status = for_record_room(lub, length);
+    // "FORTRAN" carriage control: a blank control character single-spaces
+    // the line, so that the text's first character is not taken for one.
+    const bool fortran = lub->carriage == CC_FORTRAN;
+    if (status == 0) status = for_record_room(lub, length + (fortran ? 1 : 0));
     if (status == 0) {
+        if (fortran) lub->rec.buffer[lub->rec.pos++] = ' ';
         std::memcpy(lub->rec.buffer + lub->rec.pos, text, static_cast<std::size_t>(length));
         lub->rec.pos += length;
         lub->rec.end_mark = lub->rec.pos;

@@ -120,6 +120,23 @@ TEST(Stop, TextCodeAndNumbering) {
     }
 }
 
+// On a unit with "FORTRAN" carriage control the stop line is single-spaced:
+// a blank control character goes in front of the text, so none of the text
+// is taken for control.
+TEST(Stop, FortranCarriageControlLineKeepsItsFirstCharacter) {
+    const std::string file = temp_path("stop_fortran");
+    EXPECT_EXIT(
+        {
+            unit_test::open_unit(
+                6, unit_test::Keywords().text(13, file).text(8, "FORTRAN"), SF_ERROR_BRANCH);
+            for_stop(nullptr, 0, SF_COMPAT_NUMBERING, 3, STOP_NUMERIC_CODE);
+        },
+        ::testing::ExitedWithCode(3), "");
+    // The text, CR, and the line feed of the close.
+    EXPECT_EQ(unit_test::visible(read_file(file)), "Return code 3<CR><LF>");
+    std::remove(file.c_str());
+}
+
 namespace {
 // A host whose window shows on standard output and whose end of program
 // says so there.

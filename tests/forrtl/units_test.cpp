@@ -141,6 +141,8 @@ TEST_F(UnitsTest, CloseDeleteRemovesTheFileAndASecondCloseDoesNothing) {
     EXPECT_FALSE(exists("results.imp.dat"));
     EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "delete"), kCalc), 0);
     EXPECT_EQ(close_unit(15, {}, kCalc), 0);
+    // An unconnected unit is released before its keywords are read.
+    EXPECT_EQ(close_unit(15, Keywords().text(KW_DISPOSE, "discard")), 0);
 }
 
 TEST_F(UnitsTest, UnitNumbersAndTheSharedHashBucket) {
@@ -219,9 +221,10 @@ TEST_F(UnitsTest, DeviceNamesConnectToDevicesOrDiskFiles) {
     EXPECT_EQ(write_records(32, {"gone"}), 0u);
     EXPECT_EQ(close_unit(32), 0);
     EXPECT_FALSE(exists("nul.txt"));
-    // Without the host, TITLE and IOFOCUS are refused.
-    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 565);
-    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").inline_int(KW_IOFOCUS, 1)), 563);
+    // Without the host, TITLE and IOFOCUS are refused as on a unit that is
+    // no window.
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 564);
+    EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").inline_int(KW_IOFOCUS, 1)), 562);
 }
 
 TEST_F(UnitsTest, Fort5RedirectsUnitFive) {
@@ -291,6 +294,17 @@ TEST_F(UnitsTest, ScratchFilesAreTemporaryAndGoAwayOnClose) {
     EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_ACTION, "read")), 46);
     EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").inline_int(KW_RECL, -1)), 37);
     EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    // The same when the unit was connected: its new scratch file is made
+    // before the OPEN is refused, and goes again.
+    ASSERT_EQ(open_unit(40, Keywords().text(KW_FILE, "first.dat")), 0);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch").text(KW_DISPOSE, "keep")), 46);
+    ASSERT_EQ(open_unit(40, Keywords().text(KW_FILE, "first.dat")), 0);
+    setenv("FORT_CONVERT40", "middle_endian", 1);
+    EXPECT_EQ(open_unit(40, Keywords().text(KW_STATUS, "scratch")), 46);
+    unsetenv("FORT_CONVERT40");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"first.dat"});
 }
 
 TEST_F(UnitsTest, KeywordFailures) {
@@ -301,6 +315,13 @@ TEST_F(UnitsTest, KeywordFailures) {
         int expected;
     };
     std::vector<Row> rows;
+    static char file_text[] = "k.dat";
+    static float real_recl = 80.0f;
+    // The keyword list is read by the item walker: an entry it cannot size
+    // is an internal consistency failure; a value type the keyword does not
+    // take is an invalid argument.
+    rows.push_back({"character by address", Keywords().by_address(56, KW_FILE, file_text), 0, 8});
+    rows.push_back({"real RECL", Keywords().text(KW_FILE, "k.dat").by_address(26, KW_RECL, &real_recl), 0, 48});
     rows.push_back({"value in no table", Keywords().text(KW_FILE, "k.dat").text(KW_STATUS, "OLDISH"), 0, 45});
     rows.push_back({"code above 70", Keywords().text(KW_FILE, "k.dat").inline_int(71, 1), 0, 48});
     rows.push_back({"code below 2", Keywords().text(KW_FILE, "k.dat").inline_int(1, 1), 0, 48});
@@ -432,6 +453,26 @@ TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
     ASSERT_EQ(log.substr(0, 3), "--|");
     EXPECT_NE(log.find("/FOR"), std::string::npos) << log;
     EXPECT_FALSE(exists("PRN.DAT"));
+}
+
+// At the end of the run a failed close is reported with its unit and file
+// and does not stop the closing of the units that follow.
+TEST_F(PrintTest, ExitHandlerReportsCloseFailuresAndGoesOn) {
+    ASSERT_EQ(open_unit(23, Keywords().text(KW_FILE, "listing.txt").text(KW_DISPOSE, "print/delete")), 0);
+    ASSERT_EQ(open_unit(24, Keywords().text(KW_FILE, "vanished.dat").text(KW_DISPOSE, "delete")), 0);
+    ASSERT_EQ(open_unit(25, Keywords().text(KW_FILE, "last.dat")), 0);
+    ASSERT_EQ(write_records(25, {"kept"}), 0u);
+    ASSERT_EQ(unlink("vanished.dat"), 0);
+    ::testing::internal::CaptureStderr();
+    g_close_all_units();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "forrtl: info (5): requested disposition modified, file not deleted, unit 23, file " +
+                  path("listing.txt") + "\r\n" + "forrtl: No such file or directory\r\n" +
+                  "forrtl: severe (28): CLOSE error, unit 24, file " + path("vanished.dat") + "\r\n");
+    EXPECT_TRUE(exists("listing.txt"));
+    EXPECT_EQ(slurp("last.dat"), "kept\r\n");
+    UnitCursor cursor{};
+    EXPECT_EQ(for_next_unit(cursor), nullptr);
 }
 
 TEST_F(UnitsTest, SubmitDeleteRunsTheFileAndRemovesIt) {
