@@ -2,6 +2,7 @@
 // terminators and carriage-control bytes of each record type, the shared
 // device nodes that carry the console line state, and the device write.
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -210,11 +211,24 @@ int device_hash(const char* name, int length) {
     return rem < 0 ? -rem : rem;
 }
 
+namespace {
+// Whether a console input unit reads from the terminal that standard output
+// writes to: only then do the two share one line.  With standard output
+// redirected to a file, the terminal's echo of a typed line never reaches
+// that file, so its line state must stay its own.
+bool same_terminal_as_output(const Lub* lub) {
+    struct stat in {}, out {};
+    if (fstat(lub->handle, &in) != 0 || fstat(STDOUT_FILENO, &out) != 0) return false;
+    return S_ISCHR(in.st_mode) && S_ISCHR(out.st_mode) && in.st_rdev == out.st_rdev;
+}
+}  // namespace
+
 Status for_attach_device(Lub* lub) {
     if (lub->device || !lub->name) return 0;
     const char* key = lub->name;
     if (std::strcmp(key, "CON") == 0) key = "CONOUT$";
-    if (std::strcmp(key, "CONIN$") == 0 && (lub->char_device || lub->window_unit)) key = "CONOUT$";
+    if (std::strcmp(key, "CONIN$") == 0 && (lub->window_unit || (lub->char_device && same_terminal_as_output(lub))))
+        key = "CONOUT$";
     int length = static_cast<int>(std::strlen(key));
     int bucket = device_hash(key, length);
     Status s = for_runtime_lock(g_device_locks[bucket]);
