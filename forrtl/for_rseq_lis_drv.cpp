@@ -58,18 +58,11 @@ int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args)
     return transfer(st, items, args);
 }
 
-void reset(Statement& st, std::uint32_t flags) {
-    st = Statement{};
-    st.kind = STMT_LIST_READ;
-    st.flags = flags;
-    st.advancing = true;
-}
 
 }  // namespace
 
 int list_read_begin(int unit, std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, flags);
+    Statement& st = stmt_begin(STMT_LIST_READ, flags);
     if (Status s = stmt_acquire_unit(st, unit, false)) return stmt_finish(st, s);
     return begin_on_unit(st, items, args);
 }
@@ -82,8 +75,7 @@ int list_read_item(const std::uint8_t* items, const ArgWord* args) {
 
 int internal_list_read_begin(const char* area, std::int32_t record_length, std::int32_t records,
                              std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, flags);
+    Statement& st = stmt_begin(STMT_LIST_READ, flags);
     stmt_acquire_internal(st, const_cast<char*>(area), record_length, records);
     return begin_on_unit(st, items, args);
 }

@@ -18,6 +18,30 @@ thread_local Statement t_statement;
 
 Statement& current_statement() { return t_statement; }
 
+Statement& stmt_begin(StmtKind kind, std::uint32_t flags) {
+    Statement& st = t_statement;
+    st = Statement{};
+    st.kind = kind;
+    st.flags = flags;
+    st.advancing = true;
+    return st;
+}
+
+Status stmt_format_begin(Statement& st, const std::uint8_t* format, std::int32_t format_length) {
+    Lub* lub = st.lub;
+    const std::uint8_t* program = format;
+    if (st.flags & SF_FORMAT_TEXT) {
+        if (Status s = compile_format(reinterpret_cast<const char*>(format), format_length, &st.compiled)) return s;
+        program = st.compiled;
+    }
+    format_state_begin(lub->fmt, program);
+    lub->fmt.compiled = st.compiled != nullptr;
+    lub->fmt.scale = 0;
+    lub->fmt.sign = SIGN_NONE;
+    lub->fmt.blank = lub->blank_null ? BLANK_BN : BLANK_BZ;
+    return 0;
+}
+
 ElemKind elem_kind_of(std::uint8_t type) {
     if (type >= 5 && type <= 13) {
         // Signed kinds are the odd codes 5, 7, 9, 11; the even codes 6, 8,

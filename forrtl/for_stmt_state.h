@@ -85,6 +85,14 @@ struct Statement {
 // The statement begun last on this thread.
 Statement& current_statement();
 
+// Starts a fresh statement of `kind` on this thread's statement state.
+Statement& stmt_begin(StmtKind kind, std::uint32_t flags);
+
+// Formatted statements: compiles run-time format text (flag bit 3) and
+// resets the unit's format state with the per-statement modes (scale 0,
+// default sign, blank mode from the connection's BLANK=).
+Status stmt_format_begin(Statement& st, const std::uint8_t* format, std::int32_t format_length);
+
 // ADVANCE= text: sets `advancing`; anything but YES or NO (any case,
 // trailing blanks ignored) is error 48.
 Status parse_advance(const char* text, std::int32_t length, bool& advancing);

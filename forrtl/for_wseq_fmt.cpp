@@ -181,38 +181,20 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
 // the unit is held.
 int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format_length,
                   const std::uint8_t* items, const ArgWord* args) {
-    Lub* lub = st.lub;
-    const std::uint8_t* program = format;
-    if (st.flags & SF_FORMAT_TEXT) {
-        Status s = compile_format(reinterpret_cast<const char*>(format), format_length, &st.compiled);
-        if (s) return stmt_finish(st, s);
-        program = st.compiled;
-    }
-    format_state_begin(lub->fmt, program);
-    lub->fmt.compiled = st.compiled != nullptr;
-    lub->fmt.scale = 0;
-    lub->fmt.sign = SIGN_NONE;
-    lub->fmt.blank = lub->blank_null ? BLANK_BN : BLANK_BZ;
-    if (!lub->nonadvancing_open || st.internal) {
+    if (Status s = stmt_format_begin(st, format, format_length)) return stmt_finish(st, s);
+    if (!st.lub->nonadvancing_open || st.internal) {
         if (Status s = stmt_record_begin(st)) return stmt_finish(st, s);
     }
     return transfer(st, items, args);
 }
 
-void reset(Statement& st, StmtKind kind, std::uint32_t flags) {
-    st = Statement{};
-    st.kind = kind;
-    st.flags = flags;
-    st.advancing = true;
-}
 
 }  // namespace
 
 int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* format,
                            std::int32_t format_length, const char* advance, std::int32_t advance_length,
                            const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, STMT_FMT_WRITE, flags);
+    Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
     Status s = stmt_acquire_unit(st, unit, true);
     if (!s && advance) s = parse_advance(advance, advance_length, st.advancing);
     if (s) return stmt_finish(st, s);
@@ -235,8 +217,7 @@ int format_write_item(const std::uint8_t* items, const ArgWord* args) {
 int internal_write_begin(char* area, std::int32_t record_length, std::int32_t records, std::uint32_t flags,
                          const std::uint8_t* format, std::int32_t format_length, const std::uint8_t* items,
                          const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, STMT_FMT_WRITE, flags);
+    Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
     stmt_acquire_internal(st, area, record_length, records);
     return begin_on_unit(st, format, format_length, items, args);
 }

@@ -313,18 +313,11 @@ int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args)
     return transfer(st, items, args);
 }
 
-void reset(Statement& st, std::uint32_t flags) {
-    st = Statement{};
-    st.kind = STMT_LIST_WRITE;
-    st.flags = flags;
-    st.advancing = true;
-}
 
 }  // namespace
 
 int list_write_begin(int unit, std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, flags);
+    Statement& st = stmt_begin(STMT_LIST_WRITE, flags);
     if (Status s = stmt_acquire_unit(st, unit, true)) return stmt_finish(st, s);
     st.lub->nonadvancing_open = false;
     return begin_on_unit(st, items, args);
@@ -338,8 +331,7 @@ int list_write_item(const std::uint8_t* items, const ArgWord* args) {
 
 int internal_list_write_begin(char* area, std::int32_t record_length, std::int32_t records, std::uint32_t flags,
                               const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    reset(st, flags);
+    Statement& st = stmt_begin(STMT_LIST_WRITE, flags);
     stmt_acquire_internal(st, area, record_length, records);
     return begin_on_unit(st, items, args);
 }
