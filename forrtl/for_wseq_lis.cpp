@@ -89,13 +89,9 @@ void put_char(Statement& st, char c) {
     --st.list.room;
 }
 
-// One numeric or logical field.
-Status put_field(Statement& st, const OutputItem& item, const LayoutRow& row, ElemKind kind) {
-    ListOutState& ls = st.list;
-    if (ls.room < row.w && !ls.just_begun) {
-        if (Status s = new_record(st)) return s;
-    }
-    if (Status s = stmt_record_room(st, row.w)) return s;
+// The edit descriptor of a layout row: G editing with the list-directed
+// marker, scale factor 1, the default sign, the statement's option bits.
+EditDescriptor list_descriptor(const Statement& st, const LayoutRow& row) {
     EditDescriptor desc{};
     desc.category = row.category;
     desc.w = row.w;
@@ -105,6 +101,17 @@ Status put_field(Statement& st, const OutputItem& item, const LayoutRow& row, El
     desc.sign = SIGN_NONE;
     desc.options = st.flags;
     desc.list_directed = true;
+    return desc;
+}
+
+// One numeric or logical field.
+Status put_field(Statement& st, const OutputItem& item, const LayoutRow& row, ElemKind kind) {
+    ListOutState& ls = st.list;
+    if (ls.room < row.w && !ls.just_begun) {
+        if (Status s = new_record(st)) return s;
+    }
+    if (Status s = stmt_record_room(st, row.w)) return s;
+    const EditDescriptor desc = list_descriptor(st, row);
     RecordBuffer& rec = st.lub->rec;
     Status s = edit_output_field(item, desc, rec.buffer + rec.pos);
     if (s) {
@@ -186,15 +193,7 @@ Status put_character(Statement& st, const char* text, std::int32_t length) {
 // The shortest form of a real part: its G field without the blanks around.
 Status edit_part(Statement& st, const OutputItem& item, const LayoutRow& row, char* out, std::int32_t& length) {
     char field[64];
-    EditDescriptor desc{};
-    desc.category = row.category;
-    desc.w = row.w;
-    desc.d = row.d;
-    desc.e = row.e;
-    desc.scale = 1;
-    desc.sign = SIGN_NONE;
-    desc.options = st.flags;
-    desc.list_directed = true;
+    const EditDescriptor desc = list_descriptor(st, row);
     Status s = edit_output_field(item, desc, field);
     if (s) {
         if (status_number(s) != MSG_OUTPUT_CONVERSION) return s;
