@@ -116,18 +116,15 @@ inline char digit_at(const DecimalDigits& dd, std::int64_t i) {
     return (dd.kind == DIGITS_NORMAL && i >= 0 && i < dd.count) ? dd.digits[i] : '0';
 }
 
-// Fixed form with `places` digits after the point.  The digit string holds
-// the places from the first significant one down to 10^-places.
-bool put_fixed(char* field, std::int32_t w, const DecimalDigits& dd, std::int32_t places,
-               bool plus) {
-    char sign = sign_char(dd, plus);
-    std::int64_t t = dd.kind == DIGITS_NORMAL ? dd.exponent : 0;
-    std::int64_t int_digits = t > 0 ? t : 0;
-    std::int64_t body = int_digits + 1 + places;
-    std::int64_t need = body + (sign ? 1 : 0);
-    if (w < 0 || need > w) return false;
+// The part of a number field before its first digit: `body` characters
+// (digits, point, exponent) go right-justified in w, after the sign; a
+// zero stands before the point when nothing else does and the field has
+// room for it (the optional zero is the first character dropped).  Returns
+// where the body starts, or nullptr when the field is too narrow.
+char* put_lead(char* field, std::int32_t w, std::int64_t body, char sign, bool no_integer_digits) {
+    if (w < 0 || body + (sign ? 1 : 0) > w) return nullptr;
     bool lead_zero = false;
-    if (int_digits == 0) {
+    if (no_integer_digits) {
         std::int64_t free = w - body;
         lead_zero = free >= 2 || (free == 1 && !sign);
     }
@@ -136,6 +133,19 @@ bool put_fixed(char* field, std::int32_t w, const DecimalDigits& dd, std::int32_
     char* p = field + start;
     if (sign) *p++ = sign;
     if (lead_zero) *p++ = '0';
+    return p;
+}
+
+// Fixed form with `places` digits after the point.  The digit string holds
+// the places from the first significant one down to 10^-places.
+bool put_fixed(char* field, std::int32_t w, const DecimalDigits& dd, std::int32_t places,
+               bool plus) {
+    char sign = sign_char(dd, plus);
+    std::int64_t t = dd.kind == DIGITS_NORMAL ? dd.exponent : 0;
+    std::int64_t int_digits = t > 0 ? t : 0;
+    std::int64_t body = int_digits + 1 + places;
+    char* p = put_lead(field, w, body, sign, int_digits == 0);
+    if (!p) return false;
     // Integer places 10^(int_digits-1) .. 10^0 have indices t-int_digits .. t-1.
     std::int64_t i = t - int_digits;
     if (dd.kind == DIGITS_NORMAL && i == 0 && int_digits <= dd.count) {
@@ -181,18 +191,8 @@ bool put_exponent_form(char* field, std::int32_t w, const DecimalDigits& dd, boo
         return false;
     }
     std::int64_t body = std::int64_t(before) + 1 + zeros + after + (show_letter ? 1 : 0) + 1 + c;
-    std::int64_t need = body + (sign ? 1 : 0);
-    if (w < 0 || need > w) return false;
-    bool lead_zero = false;
-    if (before == 0) {
-        std::int64_t free = w - body;
-        lead_zero = free >= 2 || (free == 1 && !sign);
-    }
-    std::int64_t start = w - body - (lead_zero ? 1 : 0) - (sign ? 1 : 0);
-    if (start > 0) std::memset(field, ' ', std::size_t(start));
-    char* p = field + start;
-    if (sign) *p++ = sign;
-    if (lead_zero) *p++ = '0';
+    char* p = put_lead(field, w, body, sign, before == 0);
+    if (!p) return false;
     std::int64_t i = 0;
     for (std::int32_t k = 0; k < before; ++k) *p++ = digit_at(dd, i++);
     *p++ = '.';
