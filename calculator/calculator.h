@@ -1,2 +1,0 @@
-// The plane-spacing calculator.
-#pragma once
