@@ -197,8 +197,8 @@ int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* fo
     Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
     Status s = stmt_acquire_unit(st, unit, true);
     if (!s && advance) s = parse_advance(advance, advance_length, st.advancing);
-    if (s) return stmt_finish(st, s);
-    return begin_on_unit(st, format, format_length, items, args);
+    if (s) return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 int format_write_begin(int unit, std::uint32_t flags, const std::uint8_t* format, std::int32_t format_length,
@@ -207,19 +207,20 @@ int format_write_begin(int unit, std::uint32_t flags, const std::uint8_t* format
 }
 
 int format_write_item(const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
     // A statement that already ended (its error was reported) takes no
     // further items.
-    if (st.kind != STMT_FMT_WRITE) return 0;
-    return transfer(st, items, args);
+    Statement* st = stmt_item_call(STMT_FMT_WRITE, items);
+    if (!st) return 0;
+    return stmt_leave(*st, transfer(*st, items, args), items);
 }
 
 int internal_write_begin(char* area, std::int32_t record_length, std::int32_t records, std::uint32_t flags,
                          const std::uint8_t* format, std::int32_t format_length, const std::uint8_t* items,
                          const ArgWord* args) {
     Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
-    stmt_acquire_internal(st, area, record_length, records);
-    return begin_on_unit(st, format, format_length, items, args);
+    if (Status s = stmt_acquire_internal(st, area, record_length, records))
+        return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 }  // namespace forrtl
