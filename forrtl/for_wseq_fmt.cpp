@@ -5,37 +5,17 @@
 // record, and the end-of-list marker finishes the walk and emits the last
 // record.  A field that overflowed is reported (63) after the records are
 // written.
-#include <climits>
 #include <cstring>
 
 #include "for_io.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
 #include "for_wseq_fmt.h"
+#include "for_wseq_walk.h"
 
 namespace forrtl {
 
 namespace {
-
-// Positioning on an output record: movement never writes anything, so
-// positions skipped past the last character written are not emitted unless
-// something is written after them (the record is blank-filled).
-void move_output(void* context, std::uint8_t category, std::int32_t n) {
-    Statement& st = *static_cast<Statement*>(context);
-    RecordBuffer& rec = st.lub->rec;
-    if (n < 0) n = 0;
-    std::int64_t pos = rec.pos;
-    switch (category) {
-    case FC_X:
-    case FC_TR: pos += n; break;
-    case FC_TL: pos = pos - n < rec.start ? rec.start : pos - n; break;
-    case FC_T: pos = static_cast<std::int64_t>(rec.start) + (n > 0 ? n - 1 : 0); break;
-    default: break;
-    }
-    // Far beyond any record the buffer can hold: the next write fails on room.
-    if (pos > INT32_MAX / 2) pos = INT32_MAX / 2;
-    rec.pos = static_cast<std::int32_t>(pos);
-}
 
 Status put_literal(Statement& st, const std::uint8_t* text, std::int32_t length) {
     if (Status s = stmt_record_room(st, length)) return s;
@@ -52,77 +32,31 @@ Status next_record(Statement& st) {
     return stmt_record_begin(st);
 }
 
-// What the walk stops at.
-enum WalkStop { STOP_DATA, STOP_END };
+// The walk on the statement's record.
+struct RecordTarget {
+    Statement& st;
+    Status literal(const std::uint8_t* text, std::int32_t length) { return put_literal(st, text, length); }
+    Status end_record() { return next_record(st); }
+    void dollar() { st.dollar = true; }
+    void move(std::uint8_t category, std::int32_t n) {
+        RecordBuffer& rec = st.lub->rec;
+        rec.pos = output_position(rec.pos, rec.start, category, n);
+    }
+};
 
-// Walks the program until a data edit descriptor (`for_item`: an item
-// waits) or, after the last item, until a data edit descriptor, ":" or the
-// format end.
 Status walk(Statement& st, bool for_item, WalkStop& stop) {
-    FormatState& fs = st.lub->fmt;
-    if (st.have_data && fs.repeat >= 2) {
-        if (for_item) --fs.repeat;
-        stop = STOP_DATA;
-        return 0;
-    }
-    FormatPositioner positioner{move_output, &st};
-    for (;;) {
-        FormatStep step = next_descriptor(fs, &positioner);
-        st.have_data = false;
-        if (step.status) return step.status;
-        switch (step.category) {
-        case FC_LITERAL:
-            if (Status s = put_literal(st, fs.literal, fs.literal_length)) return s;
-            break;
-        case FC_SLASH: {
-            std::int32_t n = fs.repeat < 1 ? 1 : fs.repeat;
-            for (std::int32_t i = 0; i < n; ++i)
-                if (Status s = next_record(st)) return s;
-            break;
-        }
-        case FC_DOLLAR:
-            st.dollar = true;
-            break;
-        case FC_COLON:
-            if (!for_item) {
-                stop = STOP_END;
-                return 0;
-            }
-            break;
-        case FC_Q:  // counts input characters: nothing to do on output
-            break;
-        case FC_FORMAT_END:
-            if (!for_item) {
-                stop = STOP_END;
-                return 0;
-            }
-            // A pass without a data descriptor would never place the item.
-            if (!fs.data_met) return status_of(MSG_INFINITE_FORMAT_LOOP);
-            if (Status s = next_record(st)) return s;
-            break;
-        default:
-            st.have_data = true;
-            stop = STOP_DATA;
-            return 0;
-        }
-    }
+    OutputWalk w{&st.lub->fmt, st.have_data};
+    RecordTarget target{st};
+    Status s = output_walk(w, for_item, stop, target);
+    st.have_data = w.have_data;
+    return s;
 }
 
 Status edit_one(Statement& st, std::uint8_t type, const void* address, std::int64_t length) {
     WalkStop stop;
     if (Status s = walk(st, true, stop)) return s;
-    const FormatState& fs = st.lub->fmt;
     OutputItem item{type, address, length};
-    EditDescriptor desc{};
-    desc.category = fs.category;
-    desc.w = fs.w;
-    desc.d = fs.d;
-    desc.e = fs.e;
-    desc.scale = fs.scale;
-    desc.sign = fs.sign;
-    desc.options = st.flags;
-    desc.list_directed = false;
-    apply_default_width(desc, item);
+    const EditDescriptor desc = output_edit(st.lub->fmt, st.flags, item);
     if (desc.w <= 0) return 0;
     if (Status s = stmt_record_room(st, desc.w)) return s;
     RecordBuffer& rec = st.lub->rec;
@@ -187,7 +121,6 @@ int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format
     }
     return transfer(st, items, args);
 }
-
 
 }  // namespace
 

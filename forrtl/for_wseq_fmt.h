@@ -39,7 +39,27 @@ struct EditType {
 // 2, 4 and 8 bytes.  Real codes 25, 26 are 4-byte, 27, 45, 46, 48 8-byte and
 // 50 16-byte reals; complex codes 28, 29, 31 have 4-byte parts and 40, 42, 43,
 // 44 8-byte parts.  56 is character.
-EditType edit_type_of(std::uint8_t type);
+constexpr EditType edit_type_of(std::uint8_t type) {
+    switch (type) {
+        case 5: return {FAM_INTEGER, 1};
+        case 6: return {FAM_UNSIGNED, 1};
+        case 7: return {FAM_INTEGER, 2};
+        case 8: return {FAM_UNSIGNED, 2};
+        case 9: case 13: return {FAM_INTEGER, 4};
+        case 10: return {FAM_UNSIGNED, 4};
+        case 11: return {FAM_INTEGER, 8};
+        case 12: return {FAM_UNSIGNED, 8};
+        case 14: return {FAM_LOGICAL, 1};
+        case 15: return {FAM_LOGICAL, 2};
+        case 16: return {FAM_LOGICAL, 4};
+        case 17: return {FAM_LOGICAL, 8};
+        case 25: case 26: case 28: case 29: case 31: return {FAM_REAL, 4};
+        case 27: case 40: case 42: case 43: case 44: case 45: case 46: case 48: return {FAM_REAL, 8};
+        case 50: return {FAM_REAL, 16};
+        case 56: return {FAM_CHARACTER, 0};
+        default: return {FAM_INVALID, 0};
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Exact decimal digits of a real.
@@ -119,10 +139,59 @@ struct EditDescriptor {
     bool list_directed;      // G prints zero in E form whatever the options
 };
 
+namespace edit_detail {
+
+constexpr bool has_no_width(std::uint8_t c) {
+    return (c >= FC_A0 && c <= FC_Z0) || c == FC_B0 || c == FC_EN0 || c == FC_ES0;
+}
+
+constexpr std::int32_t integer_default_width(std::int32_t size) {
+    return size <= 2 ? 7 : (size <= 4 ? 12 : 23);
+}
+
+}  // namespace edit_detail
+
 // Fills w, d and e of a descriptor written without width from the default
 // widths for the item, and moves its category to the form with width (A to
 // Aw, I to Iw.m, E to Ew.dEe, ...).  Descriptors with width are unchanged.
-void apply_default_width(EditDescriptor& desc, const OutputItem& item);
+constexpr void apply_default_width(EditDescriptor& desc, const OutputItem& item) {
+    if (!edit_detail::has_no_width(desc.category)) return;
+    EditType et = edit_type_of(item.type);
+    std::int32_t size = et.family == FAM_CHARACTER ? std::int32_t(item.length) : et.size;
+    bool real = et.family == FAM_REAL;
+    std::int32_t real_w = size == 4 ? 15 : (size == 8 ? 25 : 43);
+    std::int32_t real_d = size == 4 ? 7 : (size == 8 ? 16 : 33);
+    std::int32_t real_e = size == 16 ? 4 : 2;
+    auto set = [&](std::uint8_t category, std::int32_t w, std::int32_t d, std::int32_t e) {
+        desc.category = category;
+        desc.w = w;
+        desc.d = d;
+        desc.e = e;
+    };
+    switch (desc.category) {
+        case FC_A0: set(FC_A, std::int32_t(item.length), 0, 0); break;
+        case FC_I0: set(FC_IM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_O0: set(FC_OM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_Z0: set(FC_ZM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_B0: set(FC_BM, 8 * size + 1, 1, 0); break;
+        case FC_L0: set(FC_L, 2, 0, 0); break;
+        case FC_G0:
+            if (et.family == FAM_CHARACTER) set(FC_GE, size, 0, 0);
+            else if (!real) set(FC_GE, edit_detail::integer_default_width(size), 1, 0);
+            else set(FC_GE, real_w, real_d, real_e);
+            break;
+        default: {
+            std::uint8_t category = desc.category == FC_F0    ? FC_F
+                                    : desc.category == FC_E0  ? FC_EE
+                                    : desc.category == FC_D0  ? FC_D
+                                    : desc.category == FC_EN0 ? FC_ENE
+                                                              : FC_ESE;
+            if (real) set(category, real_w, real_d, category == FC_F ? 0 : real_e);
+            else set(category, edit_detail::integer_default_width(size), 0, 0);
+            break;
+        }
+    }
+}
 
 // Writes exactly desc.w characters at `field` (after apply_default_width for
 // descriptors without width).  Returns 0; 63 (output conversion error) when
