@@ -57,6 +57,11 @@ int decimal_digits(std::uint64_t v) {
 
 Status edit_integer(const OutputItem& item, EditType et, std::int32_t w, std::int32_t m,
                     SignMode sign_mode, char* field) {
+    if (et.family == FAM_INTEGER && et.size == 4) {
+        std::int32_t v;
+        std::memcpy(&v, item.address, 4);
+        return integer_field_int32(v, w, m, sign_mode == SIGN_SP, field) ? status_of(MSG_OUTPUT_CONVERSION) : 0;
+    }
     if (m < 0) return overflow(field, w);
     std::uint64_t magnitude;
     bool negative;
@@ -264,6 +269,10 @@ Status edit_e(const RealValue& v, const RealEdit& r, char* field) {
 }
 
 Status edit_f(const RealValue& v, const RealEdit& r, char* field) {
+    if (v.width == 4 && r.k == 0) {
+        const int shown = fixed_field_real4(v.address, r.w, r.d, r.plus, field);
+        if (shown != kFixedLongWay) return shown ? status_of(MSG_OUTPUT_CONVERSION) : 0;
+    }
     bool denormal, special;
     if (is_denormal_or_special(v, denormal, special) && denormal) {
         // A denormal takes the E form with the same w and d, so that it never
