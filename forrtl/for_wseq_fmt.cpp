@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "for_io.h"
+#include "for_prepared.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
 #include "for_wseq_fmt.h"
@@ -112,17 +113,103 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
 }
 
 // The part of the begin call shared by files and the internal unit, after
-// the unit is held.
+// the unit is held (and, for a prepared statement, maybe after its first
+// record is begun).
 int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format_length,
-                  const std::uint8_t* items, const ArgWord* args) {
+                  const std::uint8_t* items, const ArgWord* args, bool record_begun = false) {
     if (Status s = stmt_format_begin(st, format, format_length)) return stmt_finish(st, s);
-    if (!st.lub->nonadvancing_open || st.internal) {
+    if (!record_begun && (!st.lub->nonadvancing_open || st.internal)) {
         if (Status s = stmt_record_begin(st)) return stmt_finish(st, s);
     }
     return transfer(st, items, args);
 }
 
+constexpr std::uint8_t kEndOfList[2] = {ITEM_END_OF_LIST, 0};
+
+Statement& statement_of(PreparedRecord& r) { return *static_cast<Statement*>(r.statement); }
+
+int end_prepared(PreparedRecord& r, Status s) {
+    Statement& st = statement_of(r);
+    r.result = stmt_leave(st, stmt_finish(st, s), kEndOfList);
+    return r.result;
+}
+
+// Where the plan left the walk on the current record.
+void take_position(Statement& st, std::int32_t at, std::int32_t mark) {
+    RecordBuffer& rec = st.lub->rec;
+    rec.pos = rec.start + at;
+    stmt_mark_written(st, rec.start + mark);
+}
+
+
 }  // namespace
+
+// ---- prepared statements (for_prepared.h) -------------------------------------
+
+PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent) {
+    Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
+    r.statement = &st;
+    r.flags = flags;
+    r.extent = extent;
+    if (Status s = stmt_acquire_unit(st, unit, true)) {
+        end_prepared(r, s);
+        return PREPARED_DONE;
+    }
+    // A record left open by a non-advancing WRITE goes on: the walk knows
+    // where it stands.
+    if (extent < 0 || st.lub->nonadvancing_open) return PREPARED_WALK;
+    if (Status s = stmt_record_begin(st)) {
+        end_prepared(r, s);
+        return PREPARED_DONE;
+    }
+    r.record_begun = true;
+    const RecordBuffer& rec = st.lub->rec;
+    // Records shorter than the plan: the walk finds where room runs out
+    // (or the record grows).
+    if (rec.end - rec.start < extent) return PREPARED_WALK;
+    r.base = rec.buffer + rec.start;
+    return PREPARED_PLAN;
+}
+
+int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
+                        const ArgWord* args) {
+    Statement& st = statement_of(r);
+    r.result = stmt_leave(st, begin_on_unit(st, program, 0, items, args, r.record_begun), items);
+    return r.result;
+}
+
+bool prepared_write_next_record(PreparedRecord& r, std::int32_t at, std::int32_t mark) {
+    Statement& st = statement_of(r);
+    take_position(st, at, mark);
+    Status s = next_record(st);
+    const RecordBuffer& rec = st.lub->rec;
+    // Records never shrink within a statement; were one shorter, the plan
+    // would not fit it.
+    if (!s && rec.end - rec.start < r.extent) s = status_of(MSG_RECORD_OVERFLOW);
+    if (s) {
+        end_prepared(r, s);
+        return false;
+    }
+    r.base = rec.buffer + rec.start;
+    return true;
+}
+
+int prepared_write_end(PreparedRecord& r, std::int32_t at, std::int32_t mark, bool dollar, bool overflow) {
+    Statement& st = statement_of(r);
+    take_position(st, at, mark);
+    st.dollar = dollar;
+    st.lub->nonadvancing_open = false;
+    Status s = stmt_record_put(st, true);
+    if (!s && overflow) s = status_of(MSG_OUTPUT_CONVERSION);
+    return end_prepared(r, s);
+}
+
+Status prepared_write_edit(PreparedRecord& r, const OutputItem& item, EditDescriptor desc, char* field) {
+    desc.options = statement_of(r).flags;
+    return edit_output_field(item, desc, field);
+}
+
+void prepared_write_fail(PreparedRecord& r, Status status) { end_prepared(r, status); }
 
 int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* format,
                            std::int32_t format_length, const char* advance, std::int32_t advance_length,
