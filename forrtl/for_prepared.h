@@ -261,9 +261,10 @@ consteval auto prepare_write() {
 // ---------------------------------------------------------------------------
 // Running a plan: the statement steps it takes (for_wseq_fmt.cpp).
 
-// The statement being run and its current record.
+// The statement being run and its current record.  The statement's state
+// lives here for the one call a prepared statement takes.
 struct PreparedRecord {
-    void* statement;
+    alignas(8) unsigned char statement[128];
     std::uint32_t flags;  // the statement flag word
     char* base;           // the record's first character
     std::int32_t extent;  // room the plan needs from the record start

@@ -81,6 +81,16 @@ static_assert(std::is_standard_layout_v<Frame>, "a statement's frame starts with
 
 Statement* current_statement() { return t_top ? &t_top->st : nullptr; }
 
+void stmt_begin_local(Statement& st, StmtKind kind, std::uint32_t flags) {
+    // A fresh state copied in: plain stores (clearing the structure in place
+    // compiles to a string instruction that costs more than the copy).
+    static constexpr Statement kFresh{};
+    std::memcpy(&st, &kFresh, sizeof st);
+    st.kind = kind;
+    st.flags = flags;
+    st.advancing = true;
+}
+
 Statement& stmt_begin(StmtKind kind, std::uint32_t flags) {
     Frame* f = frame_above(t_top);
     const bool stored = f != nullptr;
@@ -88,12 +98,10 @@ Statement& stmt_begin(StmtKind kind, std::uint32_t flags) {
     f->below = t_top;
     t_top = f;
     Statement& st = f->st;
-    st = Statement{};
-    st.kind = kind;
-    st.flags = flags;
-    st.advancing = true;
+    stmt_begin_local(st, kind, flags);
     st.internal_block = stored ? &f->internal : nullptr;
     st.scan = stored ? &f->scan : nullptr;
+    st.no_storage = !stored;
     return st;
 }
 
@@ -182,13 +190,7 @@ namespace {
 
 // The flag-word options the unit keeps for the statement (the error exit
 // reads the branch bits from the block).
-void take_options(Lub* lub, std::uint32_t flags) {
-    for_copy_statement_options(lub, flags);
-    lub->options = flags;
-    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
-    lub->end_branch = (flags & SF_END_BRANCH) != 0;
-    lub->eor_branch = (flags & SF_EOR_BRANCH) != 0;
-}
+void take_options(Lub* lub, std::uint32_t flags) { for_copy_statement_options(lub, flags); }
 
 }  // namespace
 
@@ -196,7 +198,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     st.internal = false;
     st.unit = unit;
     st.lub = nullptr;
-    if (!st.internal_block) return status_of(MSG_NO_MEMORY);
+    if (st.no_storage) return status_of(MSG_NO_MEMORY);
     // The internal unit needs its character area: it is reached through the
     // internal_* entry points only.
     if (unit == kInternalUnit) return status_of(MSG_INVALID_ARGUMENT);
@@ -226,7 +228,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
 
 Status stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records) {
     st.unit = kInternalUnit;
-    if (!st.internal_block) return status_of(MSG_NO_MEMORY);
+    if (st.no_storage || !st.internal_block) return status_of(MSG_NO_MEMORY);
     // The block belongs to the statement: an internal statement never takes
     // a lock or touches the unit table.  Only the statement drivers use it:
     // they set what a statement reads of it.

@@ -90,6 +90,7 @@ struct Statement {
     // READ).  Null when no storage could be had for a nested statement.
     Lub* internal_block;
     ListReadState* scan;
+    bool no_storage;  // no state could be had for a nested statement: its unit steps fail with 41
 };
 
 // The statement begun last on this thread that its caller is not done
@@ -100,6 +101,12 @@ Statement* current_statement();
 // stack.  When no storage can be had for the state of a nested statement,
 // the statement's unit steps fail with 41.
 Statement& stmt_begin(StmtKind kind, std::uint32_t flags);
+
+// Starts a statement whose state the caller keeps for the one call it takes
+// (a prepared statement: it is given all its items at once and takes no
+// item calls, so the thread's stack need not hold it).  It has no storage
+// of its own: it runs on file units only.
+void stmt_begin_local(Statement& st, StmtKind kind, std::uint32_t flags);
 
 // Ends one call of a statement's entry point and returns `result`.  A
 // statement that has ended leaves the stack when its caller makes no

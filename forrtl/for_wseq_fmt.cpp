@@ -6,8 +6,10 @@
 // record.  A field that overflowed is reported (63) after the records are
 // written.
 #include <cstring>
+#include <new>
 
 #include "for_io.h"
+#include "for_lub.h"
 #include "for_prepared.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
@@ -124,13 +126,14 @@ int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format
     return transfer(st, items, args);
 }
 
-constexpr std::uint8_t kEndOfList[2] = {ITEM_END_OF_LIST, 0};
+static_assert(sizeof(Statement) <= sizeof(PreparedRecord::statement) && alignof(Statement) <= 8,
+              "a prepared statement keeps its state in its record");
 
-Statement& statement_of(PreparedRecord& r) { return *static_cast<Statement*>(r.statement); }
+Statement& statement_of(PreparedRecord& r) { return *std::launder(reinterpret_cast<Statement*>(r.statement)); }
 
+// A prepared statement ends in the call it was begun in.
 int end_prepared(PreparedRecord& r, Status s) {
-    Statement& st = statement_of(r);
-    r.result = stmt_leave(st, stmt_finish(st, s), kEndOfList);
+    r.result = stmt_finish(statement_of(r), s);
     return r.result;
 }
 
@@ -147,8 +150,8 @@ void take_position(Statement& st, std::int32_t at, std::int32_t mark) {
 // ---- prepared statements (for_prepared.h) -------------------------------------
 
 PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent) {
-    Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
-    r.statement = &st;
+    Statement& st = *new (r.statement) Statement;
+    stmt_begin_local(st, STMT_FMT_WRITE, flags);
     r.flags = flags;
     r.extent = extent;
     if (Status s = stmt_acquire_unit(st, unit, true)) {
@@ -174,7 +177,7 @@ PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t fl
 int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
                         const ArgWord* args) {
     Statement& st = statement_of(r);
-    r.result = stmt_leave(st, begin_on_unit(st, program, 0, items, args, r.record_begun), items);
+    r.result = begin_on_unit(st, program, 0, items, args, r.record_begun);
     return r.result;
 }
 
@@ -201,6 +204,12 @@ int prepared_write_end(PreparedRecord& r, std::int32_t at, std::int32_t mark, bo
     st.lub->nonadvancing_open = false;
     Status s = stmt_record_put(st, true);
     if (!s && overflow) s = status_of(MSG_OUTPUT_CONVERSION);
+    if (!s) {
+        // The common end, without the failure paths.
+        for_release_unit(st.lub);
+        r.result = 0;
+        return 0;
+    }
     return end_prepared(r, s);
 }
 
