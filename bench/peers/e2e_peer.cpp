@@ -84,15 +84,32 @@ char* blanks(char* p, int n) {
     return p + n;
 }
 
+// Two digits at a time, as std::to_chars does.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The digits of v ending just before `end`; returns where they start.
+char* digits_back(char* end, std::uint64_t v) {
+    while (v >= 100) {
+        end -= 2;
+        std::memcpy(end, kPairs + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kPairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
 // Iw of a 4-byte integer.
 char* put_int(char* p, std::int32_t v, int w) {
     char digits[12];
-    char* q = digits + sizeof digits;
-    std::uint32_t m = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-    do {
-        *--q = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m);
+    char* q = digits_back(digits + sizeof digits, v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
     if (v < 0) *--q = '-';
     const int n = static_cast<int>(digits + sizeof digits - q);
     if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
@@ -137,18 +154,22 @@ char* put_fixed(char* p, float x, int w, int d) {
             tiny = r == 0 && n * 10 < (std::uint64_t(1) << s);
         }
     }
+    // The places after the point, then the integer digits (none for 0).
     char digits[24];
     char* q = digits + sizeof digits;
-    std::uint64_t v = r;
-    for (int i = 0; i < d; ++i) {
-        *--q = static_cast<char>('0' + v % 10);
-        v /= 10;
+    const std::uint64_t integer = r / kPow10[d];
+    std::uint64_t places = r % kPow10[d];
+    for (int i = 0; i < d; i += 2) {
+        if (d - i >= 2) {
+            q -= 2;
+            std::memcpy(q, kPairs + 2 * (places % 100), 2);
+            places /= 100;
+        } else {
+            *--q = static_cast<char>('0' + places % 10);
+        }
     }
     *--q = '.';
-    while (v) {
-        *--q = static_cast<char>('0' + v % 10);
-        v /= 10;
-    }
+    if (integer) q = digits_back(q, integer);
     const bool negative = (bits >> 31) && !tiny;
     int n = static_cast<int>(digits + sizeof digits - q) + (negative ? 1 : 0);
     if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
