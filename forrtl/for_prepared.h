@@ -278,8 +278,9 @@ enum PreparedRoute : std::uint8_t {
     PREPARED_DONE,     // the statement has ended; `result` holds its result
 };
 
-// Begins the statement: takes the unit with the WRITE's checks and, when
-// `extent` >= 0, begins the first record and sees whether the plan fits it.
+// Begins the statement in `r` (whose fields it sets): takes the unit with
+// the WRITE's checks and, when `extent` >= 0, begins the first record and
+// sees whether the plan fits it.
 PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent);
 // The statement's walk over the complete item list.
 int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
@@ -368,6 +369,23 @@ struct LastRecord {
     char characters[Characters];
 };
 
+// Copies N characters in 16-byte pieces, the last one overlapping: the
+// string move a compiler may pick for such a copy costs more to start than
+// the copy itself.
+template <std::size_t N, std::size_t... I>
+inline void copy_pieces(char* to, const char* from, std::index_sequence<I...>) {
+    (std::memcpy(to + 16 * I, from + 16 * I, 16), ...);
+    if constexpr (N % 16 != 0) std::memcpy(to + N - 16, from + N - 16, 16);
+}
+
+template <std::size_t N>
+inline void copy_characters(char* to, const char* from) {
+    if constexpr (N < 16)
+        std::memcpy(to, from, N);
+    else
+        copy_pieces<N>(to, from, std::make_index_sequence<N / 16>{});
+}
+
 // Plans worth keeping their last record: one record with fields.
 template <const auto& P>
 constexpr bool keeps_last_record = P.runs && P.records == 1 && P.value_bytes > 0 && P.value_bytes <= 256 &&
@@ -379,23 +397,32 @@ inline void take_value(unsigned char* values, const void* const* addresses) {
         std::memcpy(values + Op.key, static_cast<const char*>(addresses[Op.item]) + Op.offset, std::size_t(Op.length));
 }
 
+// Compared element by element where the elements are (reading them back
+// from a copy just made would wait on the stores).
+template <PlanOp Op>
+inline bool same_value(const unsigned char* values, const void* const* addresses) {
+    if constexpr (Op.step == PLAN_FIELD)
+        return std::memcmp(values + Op.key, static_cast<const char*>(addresses[Op.item]) + Op.offset,
+                           std::size_t(Op.length)) == 0;
+    else
+        return true;
+}
+
 template <const auto& P, std::size_t... I>
 inline int run_plan(PreparedRecord& r, [[maybe_unused]] const void* const* addresses, std::index_sequence<I...>) {
     bool overflow = false;
     if constexpr (keeps_last_record<P>) {
         static thread_local LastRecord<std::size_t(P.value_bytes), std::size_t(P.end_mark)> last;
-        unsigned char values[P.value_bytes];
-        (take_value<P.ops[I]>(values, addresses), ...);
-        if (last.valid && last.flags == r.flags && std::memcmp(last.values, values, sizeof values) == 0) {
-            std::memcpy(r.base, last.characters, sizeof last.characters);
+        if (last.valid && last.flags == r.flags && (same_value<P.ops[I]>(last.values, addresses) && ...)) {
+            copy_characters<sizeof last.characters>(r.base, last.characters);
             return prepared_write_end(r, P.end_at, P.end_mark, P.dollar, last.overflow);
         }
         if (!(run_op<P.ops[I]>(r, P.program, addresses, overflow) && ...)) return r.result;
         last.valid = true;
         last.overflow = overflow;
         last.flags = r.flags;
-        std::memcpy(last.values, values, sizeof values);
-        std::memcpy(last.characters, r.base, sizeof last.characters);
+        (take_value<P.ops[I]>(last.values, addresses), ...);
+        copy_characters<sizeof last.characters>(last.characters, r.base);
     } else {
         if (!(run_op<P.ops[I]>(r, P.program, addresses, overflow) && ...)) return r.result;
     }
@@ -408,7 +435,7 @@ inline int run_plan(PreparedRecord& r, [[maybe_unused]] const void* const* addre
 // the order of the plan's shapes.
 template <const auto& P>
 int prepared_write(int unit, std::uint32_t flags, const std::array<const void*, P.item_count>& addresses = {}) {
-    PreparedRecord r{};
+    PreparedRecord r;  // set up by prepared_write_begin (clearing it would cost more)
     switch (prepared_write_begin(r, unit, flags, P.runs ? P.extent : -1)) {
     case PREPARED_DONE:
         return r.result;

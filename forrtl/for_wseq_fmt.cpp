@@ -153,7 +153,10 @@ PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t fl
     Statement& st = *new (r.statement) Statement;
     stmt_begin_local(st, STMT_FMT_WRITE, flags);
     r.flags = flags;
+    r.base = nullptr;
     r.extent = extent;
+    r.record_begun = false;
+    r.result = 0;
     if (Status s = stmt_acquire_unit(st, unit, true)) {
         end_prepared(r, s);
         return PREPARED_DONE;
