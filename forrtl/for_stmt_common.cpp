@@ -213,15 +213,20 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     }
     st.lub = lub;
     take_options(lub, st.flags);
-    if (!lub->connected) {
+    // The lookup completed a record pending on a connected unit's device;
+    // a unit connected now may share a device with a pending record.
+    const bool opened = !lub->connected;
+    if (opened) {
         s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
         if (s) return s;
     }
     if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);
     if (lub->form != FORM_FORMATTED) return status_of(MSG_FORMATTED_TO_UNFORMATTED);
     if (for_write && lub->read_only) return status_of(MSG_WRITE_READONLY);
-    s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);
-    if (s) return s;
+    if (opened) {
+        s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);
+        if (s) return s;
+    }
     if (for_write) for_output_statement_begin(lub, st.flags);
     return 0;
 }
