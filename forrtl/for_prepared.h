@@ -10,8 +10,9 @@
 //     inline constexpr auto kRowWrite = forrtl::prepare_write<kRow, forrtl::kInt4Item, ...>();
 //     forrtl::prepared_write<kRowWrite>(unit, flags, {&h, &k, ...});
 //
-// A prepared program is only read: a READ may store into the literals of a
-// program, so a program meant for both must not be prepared.
+// The program of a prepared statement is a constant (it is read when the
+// program is compiled), so no READ can store into its literals: its records
+// depend on the items' values and the flag word alone.
 //
 // The statement is the formatted WRITE of for_stmt.h with all its items in
 // one call, and gives the same records, statuses and diagnostics.  Whatever
