@@ -3,12 +3,16 @@
 #
 #   bench/run_e2e.sh [-n CASES] [-r RUNS] [-b BUILD_DIR] [--profile]
 #
-# Builds loxnar and the case generator (bench/e2e_gen.cpp), writes an entry
-# data file of CASES generated cases (default 10000, about 100 planes each)
-# in a temporary folder, runs `loxnar --console` on it RUNS times (default
-# 3) with the console going to a file, checks the exit status and the
-# record counts, and reports cases per second (wall and CPU), the sizes of
-# the results file and the console output, and the time per written record.
+# Builds loxnar, the case generator (bench/e2e_gen.cpp) and the lower-bound
+# peer (bench/peers/e2e_peer.cpp), writes an entry data file of CASES
+# generated cases (default 10000, about 100 planes each) in a temporary
+# folder, and runs `loxnar --console` and the peer on it in turn, RUNS times
+# each (default 5), with the console going to a file.  It checks loxnar's
+# exit status and record counts, checks that the peer wrote the same results
+# file and console output byte for byte (the date and time stamps masked),
+# and reports cases per second (wall and CPU), the sizes of the results file
+# and the console output, the time per written record, and the CPU seconds
+# of loxnar and of the peer with their ratio (medians over the runs).
 #
 # --profile adds:
 #   - write(2) calls counted with strace;
@@ -16,12 +20,13 @@
 #     write(2), the run-time's statements, the calculator's arithmetic and
 #     the calculator's statement calls;
 #   - on 1000 cases, an instruction profile with valgrind's callgrind,
-#     split the same way, and valgrind's heap summary for 100 and 1000
-#     cases: the number of allocations must not grow with the records.
+#     split the same way, with the peer's instruction count beside it, and
+#     valgrind's heap summary for 100 and 1000 cases: the number of
+#     allocations must not grow with the records.
 set -euo pipefail
 
 CASES=10000
-RUNS=3
+RUNS=5
 BUILD=build
 PROFILE=0
 while [ $# -gt 0 ]; do
@@ -40,9 +45,10 @@ cd "$ROOT"
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$BUILD" -j "$(nproc)" --target loxnar e2e_gen >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target loxnar e2e_gen e2e_peer >/dev/null
 LOXNAR="$ROOT/$BUILD/loxnar"
 GEN="$ROOT/$BUILD/bench/e2e_gen"
+PEER="$ROOT/$BUILD/bench/e2e_peer"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-e2e.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -63,6 +69,20 @@ run_once() {  # NAME [wrapper...]: runs loxnar on NAME.dat in a fresh state
     rm -f "$name.imp.dat"
     "$@" "$LOXNAR" --console <"$name.answer" >"$name.console" 2>"$name.stderr"
 }
+run_peer() {  # NAME [wrapper...]: runs the peer on NAME.dat in peer/
+    local name=$1
+    shift
+    mkdir -p peer
+    ln -sf "../$name.dat" "peer/$name.dat"
+    rm -f "peer/$name.imp.dat"
+    (cd peer && "$@" "$PEER" <"../$name.answer" >"$name.console" 2>"$name.stderr")
+}
+# The stamps differ from run to run: their digits are masked.
+mask() { sed -E 's#( DATE : )[0-9]{4}/[0-9]{2}/[0-9]{2}#\1YYYY/MM/DD#; s#(TIME *:  )[0-9]{2}h[0-9]{2}mn[0-9]{2}s#\1HHhMMmnSSs#' "$1"; }
+same_bytes() {  # A B: the same bytes, stamps masked
+    cmp -s <(mask "$1") <(mask "$2")
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "machine: $(nproc) CPU(s), $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
     "$(. /etc/os-release 2>/dev/null && echo "$PRETTY_NAME"), $(uname -r)"
@@ -73,6 +93,8 @@ sed 's/^/input:   /' bench.summary
 
 TIMEFORMAT='%3R %3U %3S'
 best_wall=""
+: >cpu.loxnar
+: >cpu.peer
 for run in $(seq 1 "$RUNS"); do
     set +e
     { time run_once bench; } 2>bench.time
@@ -91,9 +113,31 @@ for run in $(seq 1 "$RUNS"); do
         exit 1
     fi
     records=$((file_records + console_records))
+    set +e
+    { time run_peer bench; } 2>peer.time
+    peer_status=$?
+    set -e
+    if [ "$peer_status" -ne 0 ]; then
+        echo "the peer ended with status $peer_status:" >&2
+        cat peer/bench.stderr peer.time >&2
+        exit 1
+    fi
+    read -r peer_wall peer_user peer_sys <peer.time
+    if [ "$run" = 1 ]; then
+        if ! same_bytes bench.imp.dat peer/bench.imp.dat || ! same_bytes bench.console peer/bench.console ||
+            [ -s bench.stderr ] || [ -s peer/bench.stderr ]; then
+            echo "the peer's results file, console output or standard error differ from loxnar's" >&2
+            exit 1
+        fi
+    fi
+    awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }' >>cpu.loxnar
+    awk -v u="$peer_user" -v s="$peer_sys" 'BEGIN { print u + s }' >>cpu.peer
     awk -v run="$run" -v n="$CASES" -v w="$wall" -v u="$user" -v s="$sys" -v r="$records" \
+        -v pw="$peer_wall" -v pu="$peer_user" -v ps="$peer_sys" \
         'BEGIN { printf "run %d:   wall %.3f s (user %.3f, sys %.3f): %.0f cases/s wall, %.0f cases/s CPU, %.2f us per record\n",
-                 run, w, u, s, n / w, n / (u + s), w * 1e6 / r }'
+                 run, w, u, s, n / w, n / (u + s), w * 1e6 / r
+                 printf "  peer:  wall %.3f s (user %.3f, sys %.3f); CPU ratio loxnar/peer %.2f\n",
+                 pw, pu, ps, (u + s) / (pu + ps) }'
     if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
         best_wall=$wall best_user=$user best_sys=$sys
     fi
@@ -108,6 +152,10 @@ awk -v n="$CASES" -v w="$best_wall" -v u="$best_user" -v s="$best_sys" \
            n / w, n / (u + s), u, s, w
     printf "per written record (file and console, %d): %.2f us wall, %.2f us CPU; %.1f MB/s written\n",
            r, w * 1e6 / r, (u + s) * 1e6 / r, (fb + cb) / w / 1e6
+}'
+awk -v l="$(median <cpu.loxnar)" -v p="$(median <cpu.peer)" -v runs="$RUNS" 'BEGIN {
+    printf "peer (bench/peers/e2e_peer.cpp): the same bytes; CPU seconds, median of %d runs: loxnar %.3f, peer %.3f, ratio %.2f\n",
+           runs, l, p, l / p
 }'
 
 [ "$PROFILE" = 1 ] || exit 0
@@ -160,6 +208,9 @@ echo "profile under valgrind: $PROFILE_CASES cases ($(sed -n 's/^planes per case
 if command -v valgrind >/dev/null; then
     run_once prof valgrind --tool=callgrind --callgrind-out-file=prof.callgrind
     total=$(callgrind_annotate prof.callgrind 2>/dev/null | sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' | tr -d ,)
+    run_peer prof valgrind --tool=callgrind --callgrind-out-file=../peer.callgrind
+    peer_total=$(callgrind_annotate peer.callgrind 2>/dev/null | sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' | tr -d ,)
+    awk -v l="$total" -v p="$peer_total" 'BEGIN { printf "instructions: loxnar %d, peer %d, ratio %.2f\n", l, p, l / p }'
     callgrind_annotate --auto=no --inclusive=no --threshold=100 prof.callgrind 2>/dev/null |
         awk '/^ *[0-9,]+ +\( *[0-9.]+%\) / { n = $1; gsub(/,/, "", n); $1 = ""; $2 = ""; print n, $0 }' |
         classify "instructions (callgrind, $total in all, $((total / PROFILE_CASES)) per case):"

@@ -91,12 +91,11 @@ void DELETE_FILE(const std::int32_t& unit, const char* name, std::int32_t name_l
 
 void READ_CASE(const std::int32_t& entry_unit, const std::int32_t& results_unit) {
     read_formatted(entry_unit, kTitle.data(), real_array(TITLE, 18));
-    write_formatted(results_unit, kTitle.data(), real_array(TITLE, 18));
+    write_prepared<prepared::kTitle>(results_unit, TITLE);
 
     read_list(entry_unit, real_ref(CELL[0]), real_ref(CELL[1]), real_ref(CELL[2]), real_ref(CELL[3]),
               real_ref(CELL[4]), real_ref(CELL[5]));
-    write_formatted(results_unit, kCellEcho.data(), real_ref(CELL[0]), real_ref(CELL[1]), real_ref(CELL[2]),
-                    real_ref(CELL[3]), real_ref(CELL[4]), real_ref(CELL[5]));
+    write_prepared<prepared::kCellEcho>(results_unit, &CELL[0], &CELL[1], &CELL[2], &CELL[3], &CELL[4], &CELL[5]);
     CELL[3] = CELL[3] * kDegree;
     CELL[4] = CELL[4] * kDegree;
     CELL[5] = CELL[5] * kDegree;
@@ -106,16 +105,15 @@ void READ_CASE(const std::int32_t& entry_unit, const std::int32_t& results_unit)
     if (HMAX == 0) HMAX = 8;
     if (KMAX == 0) KMAX = 8;
     if (LMAX == 0) LMAX = 8;
-    write_formatted(results_unit, kParameterEcho.data(), real_ref(DMIN), real_ref(DMAX), int_ref(HMAX),
-                    int_ref(KMAX), int_ref(LMAX), real_ref(LAMBDA));
+    write_prepared<prepared::kParameterEcho>(results_unit, &DMIN, &DMAX, &HMAX, &KMAX, &LMAX, &LAMBDA);
 }
 
 void calculation_run() {
     forrtl::for_check_processor();
     forrtl::for_set_threading_level(&g_threading_level);
 
-    write_formatted(kConsoleOut, kBanner.data());
-    write_formatted(kConsoleOut, kPrompt.data());
+    write_prepared<prepared::kBanner>(kConsoleOut);
+    write_prepared<prepared::kPrompt>(kConsoleOut);
     read_formatted(kConsoleIn, kEntryName.data(), chars(ENTRY, sizeof ENTRY));
 
     // The significant length of the typed name.
@@ -148,8 +146,7 @@ void calculation_run() {
     DATE_AND_TIME(CDATE, CTIME);
     for (;;) {
         for (std::int32_t unit : {kConsoleOut, kResultsUnit}) {
-            write_formatted(unit, kStartHeader.data(), chars(CDATE, 4), chars(CDATE + 4, 2), chars(CDATE + 6, 2),
-                            chars(CTIME, 2), chars(CTIME + 2, 2), chars(CTIME + 4, 2));
+            write_prepared<prepared::kStartHeader>(unit, CDATE, CDATE + 4, CDATE + 6, CTIME, CTIME + 2, CTIME + 4);
         }
 
         std::memset(IH, 0, sizeof IH);
@@ -162,7 +159,7 @@ void calculation_run() {
         READ_CASE(kEntryUnit, kResultsUnit);
         RECIPROCAL_CELL();
         ENUMERATE_PLANES(IH, IK, IL, D, THETA, NPLANES);
-        write_formatted(kResultsUnit, kCountLine.data(), int_ref(NPLANES));
+        write_prepared<prepared::kCountLine>(kResultsUnit, &NPLANES);
         if (NPLANES >= 2) {
             SORT_PLANES();
             LIST_PLANES(kResultsUnit, IH, IK, IL, D, THETA, NPLANES);
@@ -170,13 +167,12 @@ void calculation_run() {
 
         DATE_AND_TIME(CDATE, CTIME);
         for (std::int32_t unit : {kConsoleOut, kResultsUnit}) {
-            write_formatted(unit, kEndBlock.data(), chars(CDATE, 4), chars(CDATE + 4, 2), chars(CDATE + 6, 2),
-                            chars(CTIME, 2), chars(CTIME + 2, 2), chars(CTIME + 4, 2));
+            write_prepared<prepared::kEndBlock>(unit, CDATE, CDATE + 4, CDATE + 6, CTIME, CTIME + 2, CTIME + 4);
         }
 
         read_list(kEntryUnit, int_ref(NEXT));
         if (NEXT == 0) break;
-        write_formatted(kResultsUnit, kCaseSeparator.data());
+        write_prepared<prepared::kCaseSeparator>(kResultsUnit);
     }
     forrtl::for_stop(nullptr, 0, kFlags, 0, 0);
 }

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>  // SSE2, the baseline of every x86-64 processor
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -360,7 +361,7 @@ void ENUMERATE_PLANES(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES], int (&il)[MA
         walk::walk_sse2(c, t);
 }
 
-void SORT_PLANES() {
+void SORT_PLANES_REFERENCE() {
     const int n = NPLANES < MAX_PLANES ? NPLANES : MAX_PLANES;
     for (int i = 0; i < n - 1; ++i) {
         for (int j = i + 1; j < n; ++j) {
@@ -372,6 +373,141 @@ void SORT_PLANES() {
             }
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// The exchange sort's permutation in O(n log n).
+//
+// For each i in turn and each j > i, the exchange sort exchanges entries i
+// and j when D(j) > D(i).  The result is in decreasing order; the order of
+// equal spacings is not their original order (1.0, 1.0, 2.0 as a, b, c
+// gives c, b, a) and follows from two facts:
+//   - The entries whose spacing is at least v end in the relative order the
+//     exchange sort would give them on their own: pass i moves the entries
+//     that are larger than every entry before them (from position i on) one
+//     such place on, the last to position i, and an entry below v among
+//     them never changes which entries >= v move.
+//   - Among the entries >= v, those equal to v are the smallest, so a pass
+//     moves at most one of them: the first remaining entry when it equals v,
+//     to the place of the first larger entry after it.
+// So, scanning the entries >= v in their original order, the entries equal
+// to v form a queue: each joins it at the back, and each larger entry met
+// while the queue is not empty moves the queue's front to its back.  The
+// final queue is their order in the result.
+//
+// The numbers of larger entries between two equal ones come from a Fenwick
+// tree over the positions of the larger entries.  The queue is followed as
+// a list with a head index (joining at the back is inserting just before
+// the head); only the indices of the insertions are computed, and the final
+// place of each entry is found afterwards by taking the insertions in
+// reverse, each the free place of its index, from a Fenwick tree of free
+// places.
+// ---------------------------------------------------------------------------
+namespace {
+
+// Counts over 0-based positions 0..n-1.
+struct Fenwick {
+    int n;
+    int t[MAX_PLANES + 1];
+
+    void clear(int size) {
+        n = size;
+        std::memset(t, 0, sizeof(int) * static_cast<std::size_t>(n + 1));
+    }
+    // Every position counted once.
+    void fill(int size) {
+        n = size;
+        for (int i = 1; i <= n; ++i) t[i] = i & -i;
+    }
+    void add(int position, int delta) {
+        for (int i = position + 1; i <= n; i += i & -i) t[i] += delta;
+    }
+    // Count of positions below `end`.
+    int below(int end) const {
+        int sum = 0;
+        for (int i = end; i > 0; i -= i & -i) sum += t[i];
+        return sum;
+    }
+    // The position holding the counted element of index `index` (from 0).
+    int find(int index) const {
+        int position = 0;
+        int step = 1;
+        while (step * 2 <= n) step *= 2;
+        for (; step > 0; step /= 2) {
+            if (position + step <= n && t[position + step] <= index) {
+                position += step;
+                index -= t[position];
+            }
+        }
+        return position;
+    }
+};
+
+Fenwick g_larger, g_free;
+
+}  // namespace
+
+void SORT_PLANES() {
+    const int n = NPLANES < MAX_PLANES ? NPLANES : MAX_PLANES;
+    if (n < 2) return;
+    // A spacing that compares with nothing has no place in the order.
+    for (int i = 0; i < n; ++i)
+        if (D[i] != D[i]) return SORT_PLANES_REFERENCE();
+
+    // By decreasing spacing, equal spacings by position.
+    int order[MAX_PLANES];
+    for (int i = 0; i < n; ++i) order[i] = i;
+    std::sort(order, order + n, [](int a, int b) { return D[a] != D[b] ? D[a] > D[b] : a < b; });
+
+    int result[MAX_PLANES];
+    int insert_at[MAX_PLANES];
+    int slot[MAX_PLANES];
+    g_larger.clear(n);
+    for (int first = 0; first < n;) {
+        int end = first + 1;
+        while (end < n && D[order[end]] == D[order[first]]) ++end;
+        const int* at = order + first;  // the equal entries, by position
+        const int count = end - first;
+        if (count == 1) {
+            result[first] = at[0];
+        } else {
+            // The queue, followed by size and head index.
+            auto larger_after = [&](int j) {
+                const int stop = j + 1 < count ? at[j + 1] : n;
+                return g_larger.below(stop) - g_larger.below(at[j] + 1);
+            };
+            int size = 1, head = 0;
+            insert_at[0] = 0;
+            for (int j = 0;;) {
+                head = (head + larger_after(j)) % size;
+                if (++j == count) break;
+                insert_at[j] = head;
+                ++size;
+                ++head;
+            }
+            g_free.fill(count);
+            for (int j = count - 1; j >= 0; --j) {
+                const int place = g_free.find(insert_at[j]);
+                g_free.add(place, -1);
+                slot[place] = at[j];
+            }
+            for (int i = 0; i < count; ++i) result[first + i] = slot[(head + i) % count];
+        }
+        for (int i = first; i < end; ++i) g_larger.add(order[i], 1);
+        first = end;
+    }
+
+    int ih[MAX_PLANES], ik[MAX_PLANES], il[MAX_PLANES];
+    float d[MAX_PLANES], theta[MAX_PLANES];
+    for (int i = 0; i < n; ++i) {
+        const int from = result[i];
+        ih[i] = IH[from], ik[i] = IK[from], il[i] = IL[from], d[i] = D[from], theta[i] = THETA[from];
+    }
+    std::memcpy(IH, ih, sizeof(int) * static_cast<std::size_t>(n));
+    std::memcpy(IK, ik, sizeof(int) * static_cast<std::size_t>(n));
+    std::memcpy(IL, il, sizeof(int) * static_cast<std::size_t>(n));
+    std::memcpy(D, d, sizeof(float) * static_cast<std::size_t>(n));
+    std::memcpy(THETA, theta, sizeof(float) * static_cast<std::size_t>(n));
 }
 
 std::int64_t visited_plane_count() {

@@ -76,8 +76,13 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
 // measurements can hold it to the SSE2 baseline.
 void use_baseline_walk(bool on);
 
-// Exchange sort of the first NPLANES entries by decreasing spacing.
+// Sorts the first NPLANES entries by decreasing spacing into exactly the
+// order the exchange sort gives (equal spacings included), in O(n log n).
 void SORT_PLANES();
+
+// The exchange sort itself, entry by entry; SORT_PLANES must give the same
+// table.
+void SORT_PLANES_REFERENCE();
 
 // Number of planes the walk visits for the current bounds, as a 64-bit
 // count (for measurements).

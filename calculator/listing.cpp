@@ -11,8 +11,8 @@ constexpr int kConsole = 6;
 void LIST_PLANES(const std::int32_t& results_unit, const std::int32_t* IH, const std::int32_t* IK,
                  const std::int32_t* IL, const float* D, const float* THETA, const std::int32_t& NPLANES) {
     const std::int32_t rows = (NPLANES + 1) / 2;
-    write_formatted(results_unit, kTableHeader.data());
-    write_formatted(kConsole, kTableHeader.data());
+    write_prepared<prepared::kTableHeader>(results_unit);
+    write_prepared<prepared::kTableHeader>(kConsole);
     for (std::int32_t r = 0; r < rows; ++r) {
         // Left half: plane r; right half: plane rows + r (the cleared entry
         // n + 1 when n is odd).  Both angles are printed doubled.
@@ -20,9 +20,8 @@ void LIST_PLANES(const std::int32_t& results_unit, const std::int32_t* IH, const
         const float left_angle = 2.0f * THETA[r];
         const float right_angle = 2.0f * THETA[s];
         for (int unit : {static_cast<int>(results_unit), kConsole}) {
-            write_formatted(unit, kTableRow.data(), int_ref(IH[r]), int_ref(IK[r]), int_ref(IL[r]),
-                            real_ref(D[r]), real_ref(left_angle), int_ref(IH[s]), int_ref(IK[s]),
-                            int_ref(IL[s]), real_ref(D[s]), real_ref(right_angle));
+            write_prepared<prepared::kTableRow>(unit, &IH[r], &IK[r], &IL[r], &D[r], &left_angle, &IH[s], &IK[s],
+                                                &IL[s], &D[s], &right_angle);
         }
     }
 }

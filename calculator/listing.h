@@ -1,10 +1,13 @@
 // The records the calculator writes: every format program of the dialogue,
-// the stamped blocks, the echo of a case, the count line and the plane table.
+// the stamped blocks, the echo of a case, the count line and the plane table,
+// and the prepared WRITE statements made of them (each program with the
+// types of the items the calculator writes with it).
 #pragma once
 
 #include <cstdint>
 
 #include "for_fmt_builder.h"
+#include "for_prepared.h"
 
 namespace calculator {
 
@@ -39,6 +42,43 @@ inline constexpr auto kTableRow = forrtl::format_program<"(2(3I4,F10.5,TR3,F6.2,
 
 // The record between two cases.
 inline constexpr auto kCaseSeparator = forrtl::format_program<"('1')">();
+
+// The WRITE statements.
+namespace prepared {
+
+using forrtl::chars_item;
+using forrtl::kInt4Item;
+using forrtl::kReal4Item;
+using forrtl::prepare_write;
+
+inline constexpr auto kBanner = prepare_write<calculator::kBanner>();
+inline constexpr auto kPrompt = prepare_write<calculator::kPrompt>();
+// Stamps: year, month, day, hours, minutes, seconds.
+inline constexpr auto kStartHeader = prepare_write<calculator::kStartHeader, chars_item(4), chars_item(2), chars_item(2),
+                                                   chars_item(2), chars_item(2), chars_item(2)>();
+inline constexpr auto kEndBlock = prepare_write<calculator::kEndBlock, chars_item(4), chars_item(2), chars_item(2),
+                                                chars_item(2), chars_item(2), chars_item(2)>();
+// The title as 18 single-precision slots.
+inline constexpr auto kTitle = prepare_write<calculator::kTitle, forrtl::array_item(forrtl::TYPE_REAL4, 4, 18)>();
+// A, B, C, ALPHA, BETA, GAMMA.
+inline constexpr auto kCellEcho = prepare_write<calculator::kCellEcho, kReal4Item, kReal4Item, kReal4Item, kReal4Item,
+                                                kReal4Item, kReal4Item>();
+// DMIN, DMAX, HMAX, KMAX, LMAX, LAMBDA.
+inline constexpr auto kParameterEcho = prepare_write<calculator::kParameterEcho, kReal4Item, kReal4Item, kInt4Item,
+                                                     kInt4Item, kInt4Item, kReal4Item>();
+inline constexpr auto kCountLine = prepare_write<calculator::kCountLine, kInt4Item>();
+inline constexpr auto kTableHeader = prepare_write<calculator::kTableHeader>();
+// h, k, l, spacing, angle of the left half, then of the right half.
+inline constexpr auto kTableRow = prepare_write<calculator::kTableRow, kInt4Item, kInt4Item, kInt4Item, kReal4Item,
+                                                kReal4Item, kInt4Item, kInt4Item, kInt4Item, kReal4Item, kReal4Item>();
+inline constexpr auto kCaseSeparator = prepare_write<calculator::kCaseSeparator>();
+
+// Every one of them runs from its plan.
+static_assert(kBanner.runs && kPrompt.runs && kStartHeader.runs && kEndBlock.runs && kTitle.runs &&
+              kCellEcho.runs && kParameterEcho.runs && kCountLine.runs && kTableHeader.runs && kTableRow.runs &&
+              kCaseSeparator.runs);
+
+}  // namespace prepared
 
 // Writes the plane table of the first `nplanes` entries to the results unit
 // and to the console: the header, then each row to both units in turn.

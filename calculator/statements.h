@@ -2,13 +2,15 @@
 // call with the first item, one call per further item, the last item
 // followed by the end-of-list marker.  Items are passed by address (kind 3),
 // character values as length and address (kind 4), arrays as total length
-// and address (kind 5).
+// and address (kind 5).  The WRITE statements with formats are prepared
+// (listing.h): one call with the items' addresses.
 #pragma once
 
 #include <cstdint>
 
 #include "for_desc_item.h"
 #include "for_lub.h"
+#include "for_prepared.h"
 #include "for_stmt.h"
 
 namespace calculator {
@@ -72,10 +74,11 @@ void formatted_statement(BeginFn begin, ItemFn next, int unit, const std::uint8_
     }
 }
 
-// WRITE (unit, format) items
-template <class... Items>
-void write_formatted(int unit, const std::uint8_t* format, Items... items) {
-    formatted_statement(forrtl::format_write_begin, forrtl::format_write_item, unit, format, items...);
+// WRITE (unit, format) items, prepared: the items' addresses in the order
+// of the statement's item shapes.
+template <const auto& Statement, class... Items>
+void write_prepared(int unit, const Items*... items) {
+    forrtl::prepared_write<Statement>(unit, kFlags, {static_cast<const void*>(items)...});
 }
 
 // READ (unit, format) items

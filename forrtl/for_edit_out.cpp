@@ -57,6 +57,11 @@ int decimal_digits(std::uint64_t v) {
 
 Status edit_integer(const OutputItem& item, EditType et, std::int32_t w, std::int32_t m,
                     SignMode sign_mode, char* field) {
+    if (et.family == FAM_INTEGER && et.size == 4) {
+        std::int32_t v;
+        std::memcpy(&v, item.address, 4);
+        return integer_field_int32(v, w, m, sign_mode == SIGN_SP, field) ? status_of(MSG_OUTPUT_CONVERSION) : 0;
+    }
     if (m < 0) return overflow(field, w);
     std::uint64_t magnitude;
     bool negative;
@@ -264,6 +269,10 @@ Status edit_e(const RealValue& v, const RealEdit& r, char* field) {
 }
 
 Status edit_f(const RealValue& v, const RealEdit& r, char* field) {
+    if (v.width == 4 && r.k == 0) {
+        const int shown = fixed_field_real4(v.address, r.w, r.d, r.plus, field);
+        if (shown != kFixedLongWay) return shown ? status_of(MSG_OUTPUT_CONVERSION) : 0;
+    }
     bool denormal, special;
     if (is_denormal_or_special(v, denormal, special) && denormal) {
         // A denormal takes the E form with the same w and d, so that it never
@@ -428,37 +437,7 @@ Status edit_real(const OutputItem& item, EditType et, const EditDescriptor& desc
     }
 }
 
-bool has_no_width(std::uint8_t c) {
-    return (c >= FC_A0 && c <= FC_Z0) || c == FC_B0 || c == FC_EN0 || c == FC_ES0;
-}
-
-std::int32_t integer_default_width(std::int32_t size) {
-    return size <= 2 ? 7 : (size <= 4 ? 12 : 23);
-}
-
 }  // namespace
-
-EditType edit_type_of(std::uint8_t type) {
-    switch (type) {
-        case 5: return {FAM_INTEGER, 1};
-        case 6: return {FAM_UNSIGNED, 1};
-        case 7: return {FAM_INTEGER, 2};
-        case 8: return {FAM_UNSIGNED, 2};
-        case 9: case 13: return {FAM_INTEGER, 4};
-        case 10: return {FAM_UNSIGNED, 4};
-        case 11: return {FAM_INTEGER, 8};
-        case 12: return {FAM_UNSIGNED, 8};
-        case 14: return {FAM_LOGICAL, 1};
-        case 15: return {FAM_LOGICAL, 2};
-        case 16: return {FAM_LOGICAL, 4};
-        case 17: return {FAM_LOGICAL, 8};
-        case 25: case 26: case 28: case 29: case 31: return {FAM_REAL, 4};
-        case 27: case 40: case 42: case 43: case 44: case 45: case 46: case 48: return {FAM_REAL, 8};
-        case 50: return {FAM_REAL, 16};
-        case 56: return {FAM_CHARACTER, 0};
-        default: return {FAM_INVALID, 0};
-    }
-}
 
 bool put_integer_field(char* field, std::int32_t w, std::uint64_t magnitude, std::int32_t m,
                        char sign) {
@@ -503,45 +482,6 @@ Status put_radix_field(const void* value, std::int64_t length, int bits, std::in
         *--p = "0123456789ABCDEF"[v];
     }
     return 0;
-}
-
-void apply_default_width(EditDescriptor& desc, const OutputItem& item) {
-    if (!has_no_width(desc.category)) return;
-    EditType et = edit_type_of(item.type);
-    std::int32_t size = et.family == FAM_CHARACTER ? std::int32_t(item.length) : et.size;
-    bool real = et.family == FAM_REAL;
-    std::int32_t real_w = size == 4 ? 15 : (size == 8 ? 25 : 43);
-    std::int32_t real_d = size == 4 ? 7 : (size == 8 ? 16 : 33);
-    std::int32_t real_e = size == 16 ? 4 : 2;
-    auto set = [&](std::uint8_t category, std::int32_t w, std::int32_t d, std::int32_t e) {
-        desc.category = category;
-        desc.w = w;
-        desc.d = d;
-        desc.e = e;
-    };
-    switch (desc.category) {
-        case FC_A0: set(FC_A, std::int32_t(item.length), 0, 0); break;
-        case FC_I0: set(FC_IM, integer_default_width(size), 1, 0); break;
-        case FC_O0: set(FC_OM, integer_default_width(size), 1, 0); break;
-        case FC_Z0: set(FC_ZM, integer_default_width(size), 1, 0); break;
-        case FC_B0: set(FC_BM, 8 * size + 1, 1, 0); break;
-        case FC_L0: set(FC_L, 2, 0, 0); break;
-        case FC_G0:
-            if (et.family == FAM_CHARACTER) set(FC_GE, size, 0, 0);
-            else if (!real) set(FC_GE, integer_default_width(size), 1, 0);
-            else set(FC_GE, real_w, real_d, real_e);
-            break;
-        default: {
-            std::uint8_t category = desc.category == FC_F0    ? FC_F
-                                    : desc.category == FC_E0  ? FC_EE
-                                    : desc.category == FC_D0  ? FC_D
-                                    : desc.category == FC_EN0 ? FC_ENE
-                                                              : FC_ESE;
-            if (real) set(category, real_w, real_d, category == FC_F ? 0 : real_e);
-            else set(category, integer_default_width(size), 0, 0);
-            break;
-        }
-    }
 }
 
 Status edit_output_field(const OutputItem& item, const EditDescriptor& in, char* field) {

@@ -88,7 +88,6 @@ struct FmtOpcodeInfo {
 };
 
 constexpr int kFmtOpcodeCount = 96;
-extern const FmtOpcodeInfo kFmtOpcodes[kFmtOpcodeCount];
 
 // Opcodes of the short items used by prepared programs.
 enum FmtShortOpcode : std::uint8_t {
@@ -109,6 +108,71 @@ constexpr int kLongItemSize = 12;
 constexpr int kLongItemVfeSize = 28;
 // A program is addressed by 16-bit offsets.
 constexpr int kFormatMaxProgram = 65535;
+
+constexpr FmtOpcodeInfo fmt_long_entry(std::uint8_t category) { return {LAYOUT_LONG, kLongItemSize, category}; }
+constexpr FmtOpcodeInfo fmt_short_entry(std::uint8_t layout, std::uint8_t category) { return {layout, 4, category}; }
+
+// The opcode table: layout class, size and category of each opcode.
+inline constexpr FmtOpcodeInfo kFmtOpcodes[kFmtOpcodeCount] = {
+    // 0 to 51: long items, opcode = category; 28 is the literal item.
+    fmt_long_entry(0), fmt_long_entry(1), fmt_long_entry(2), fmt_long_entry(3), fmt_long_entry(4),
+    fmt_long_entry(5), fmt_long_entry(6), fmt_long_entry(7), fmt_long_entry(8), fmt_long_entry(9),
+    fmt_long_entry(10), fmt_long_entry(11), fmt_long_entry(12), fmt_long_entry(13), fmt_long_entry(14),
+    fmt_long_entry(15), fmt_long_entry(16), fmt_long_entry(17), fmt_long_entry(18), fmt_long_entry(19),
+    fmt_long_entry(20), fmt_long_entry(21), fmt_long_entry(22), fmt_long_entry(23), fmt_long_entry(24),
+    fmt_long_entry(25), fmt_long_entry(26), fmt_long_entry(27), {LAYOUT_LITERAL, 4, FC_LITERAL}, fmt_long_entry(29),
+    fmt_long_entry(30), fmt_long_entry(31), fmt_long_entry(32), fmt_long_entry(33), fmt_long_entry(34),
+    fmt_long_entry(35), fmt_long_entry(36), fmt_long_entry(37), fmt_long_entry(38), fmt_long_entry(39),
+    fmt_long_entry(40), fmt_long_entry(41), fmt_long_entry(42), fmt_long_entry(43), fmt_long_entry(44),
+    fmt_long_entry(45), fmt_long_entry(46), fmt_long_entry(47), fmt_long_entry(48), fmt_long_entry(49),
+    fmt_long_entry(50), fmt_long_entry(51),
+    // 52 to 95: short items.
+    fmt_short_entry(LAYOUT_NONE, FC_INVALID),         // 52
+    fmt_short_entry(LAYOUT_NONE, FC_INVALID),         // 53
+    fmt_short_entry(LAYOUT_NONE, FC_FORMAT_BEGIN),    // 54
+    fmt_short_entry(LAYOUT_NONE, FC_FORMAT_END),      // 55
+    fmt_short_entry(LAYOUT_REPEAT, FC_GROUP_BEGIN),   // 56
+    fmt_short_entry(LAYOUT_NONE, FC_GROUP_END),       // 57
+    fmt_short_entry(LAYOUT_NONE, FC_BN),              // 58
+    fmt_short_entry(LAYOUT_NONE, FC_BZ),              // 59
+    fmt_short_entry(LAYOUT_NONE, FC_SP),              // 60
+    fmt_short_entry(LAYOUT_NONE, FC_SS),              // 61
+    fmt_short_entry(LAYOUT_NONE, FC_S),               // 62
+    fmt_short_entry(LAYOUT_WIDTH, FC_P),              // 63
+    fmt_short_entry(LAYOUT_REPEAT, FC_X),             // 64
+    fmt_short_entry(LAYOUT_WIDTH, FC_T),              // 65
+    fmt_short_entry(LAYOUT_WIDTH, FC_TL),             // 66
+    fmt_short_entry(LAYOUT_WIDTH, FC_TR),             // 67
+    fmt_short_entry(LAYOUT_NONE, FC_Q),               // 68
+    fmt_short_entry(LAYOUT_NONE, FC_DOLLAR),          // 69
+    fmt_short_entry(LAYOUT_NONE, FC_COLON),           // 70
+    fmt_short_entry(LAYOUT_REPEAT, FC_SLASH),         // 71
+    fmt_short_entry(LAYOUT_REPEAT, FC_A0),            // 72
+    fmt_short_entry(LAYOUT_REPEAT, FC_D0),            // 73
+    fmt_short_entry(LAYOUT_REPEAT, FC_E0),            // 74
+    fmt_short_entry(LAYOUT_REPEAT, FC_F0),            // 75
+    fmt_short_entry(LAYOUT_REPEAT, FC_G0),            // 76
+    fmt_short_entry(LAYOUT_REPEAT, FC_I0),            // 77
+    fmt_short_entry(LAYOUT_REPEAT, FC_L0),            // 78
+    fmt_short_entry(LAYOUT_REPEAT, FC_O0),            // 79
+    fmt_short_entry(LAYOUT_REPEAT, FC_Z0),            // 80
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_A),           // 81
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_D),          // 82
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_E),          // 83
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_F),          // 84
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_G),          // 85
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_I),           // 86
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_IM),         // 87
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_L),           // 88
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_O),           // 89
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_OM),         // 90
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_Z),           // 91
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_ZM),         // 92
+    fmt_short_entry(LAYOUT_REPEAT, FC_B0),            // 93
+    fmt_short_entry(LAYOUT_REPEAT_W, FC_B),           // 94
+    fmt_short_entry(LAYOUT_REPEAT_WD, FC_BM),         // 95
+};
+
 
 enum BlankMode : std::uint8_t { BLANK_NONE = 0, BLANK_BN = 1, BLANK_BZ = 2 };
 enum SignMode : std::uint8_t { SIGN_NONE = 0, SIGN_SP = 1, SIGN_SS = 2, SIGN_S = 3 };

@@ -106,15 +106,18 @@ Status lock_header(LockHeader& h) {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
         return s;
     }
-    h.owner.store(me);
-    h.busy.store(true);
+    // The owner and busy flag are only compared with the calling thread's
+    // own identifier: the lock word orders them, no fence of their own is
+    // needed.
+    h.owner.store(me, std::memory_order_relaxed);
+    h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
     return 0;
 }
 
 void unlock_header(LockHeader& h) {
-    h.busy.store(false);
-    h.owner.store(-1);
+    h.busy.store(false, std::memory_order_relaxed);
+    h.owner.store(-1, std::memory_order_relaxed);
     for_runtime_unlock(h.lock);
     if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
     restore_signals();
@@ -126,8 +129,8 @@ bool try_lock_header(LockHeader& h) {
     std::int32_t expected = 0;
     if (!h.lock.compare_exchange_strong(expected, 1)) return false;
     if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
-    h.owner.store(for_thread_id());
-    h.busy.store(true);
+    h.owner.store(for_thread_id(), std::memory_order_relaxed);
+    h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
     return true;
 }

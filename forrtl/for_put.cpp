@@ -64,6 +64,25 @@ Status put_record_impl(Lub* lub, bool flushing_pending) {
     if (!r.buffer) return 0;
     std::int32_t last = r.end_mark >= 0 ? r.end_mark : r.pos;
     if (last < r.start) last = r.start;
+    // The most common record, a line of a LIST file or console: the text
+    // and CR LF, after the LF that closes a line left open; the line is
+    // closed after it.  (What the general steps below do for it.)
+    if (lub->record_type == RT_STREAM_LF && lub->carriage == CC_LIST && !r.dollar && !flushing_pending &&
+        !lub->truncate_on_write && last + kRecordBack <= r.capacity) {
+        std::int32_t from = r.start;
+        if (node && (node->open_after_cr || node->open_after_prompt)) r.buffer[--from] = '\n';
+        r.buffer[last] = '\r';
+        r.buffer[last + 1] = '\n';
+        r.end_mark = -1;
+        if (Status s = write_bytes(lub, r.buffer + from, last + 2 - from)) return s;
+        if (node) {
+            node->open_after_cr = false;
+            node->open_after_prompt = false;
+            node->line_open_owner = nullptr;
+        }
+        ++lub->records;
+        return 0;
+    }
     std::int32_t head = r.start;
     std::int32_t tail = last;
     const bool compat = lub->compat_numbering;

@@ -217,12 +217,12 @@ int format_read_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* for
     Statement& st = stmt_begin(STMT_FMT_READ, flags);
     Status s = stmt_acquire_unit(st, unit, false);
     if (!s && advance) s = parse_advance(advance, advance_length, st.advancing);
-    if (s) return stmt_finish(st, s);
+    if (s) return stmt_leave(st, stmt_finish(st, s), items);
     if (!st.advancing) {
         st.size_address = size_address;
         st.size_bytes = size_bytes;
     }
-    return begin_on_unit(st, format, format_length, items, args);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 int format_read_begin(int unit, std::uint32_t flags, const std::uint8_t* format, std::int32_t format_length,
@@ -231,9 +231,9 @@ int format_read_begin(int unit, std::uint32_t flags, const std::uint8_t* format,
 }
 
 int format_read_item(const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    if (st.kind != STMT_FMT_READ) return 0;
-    return transfer(st, items, args);
+    Statement* st = stmt_item_call(STMT_FMT_READ, items);
+    if (!st) return 0;
+    return stmt_leave(*st, transfer(*st, items, args), items);
 }
 
 int internal_read_begin(const char* area, std::int32_t record_length, std::int32_t records,
@@ -241,8 +241,9 @@ int internal_read_begin(const char* area, std::int32_t record_length, std::int32
                         const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_FMT_READ, flags);
     // The area is only read.
-    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records);
-    return begin_on_unit(st, format, format_length, items, args);
+    if (Status s = stmt_acquire_internal(st, const_cast<char*>(area), record_length, records))
+        return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 }  // namespace forrtl

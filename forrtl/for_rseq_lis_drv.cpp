@@ -12,10 +12,6 @@ namespace forrtl {
 
 namespace {
 
-// The scan state with its string buffer lives with the thread: a statement
-// allocates nothing.
-thread_local ListReadState t_scan;
-
 Status next_record(void* context, const char** data, std::int32_t* length) {
     Statement& st = *static_cast<Statement*>(context);
     if (Status s = stmt_record_get(st)) return s;
@@ -26,7 +22,7 @@ Status next_record(void* context, const char** data, std::int32_t* length) {
 }
 
 int finish(Statement& st, Status s) {
-    Status end = list_scan_end(t_scan);
+    Status end = list_scan_end(*st.scan);
     if (!s) s = end;
     return stmt_finish(st, s);
 }
@@ -39,8 +35,8 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
         if (s) return finish(st, s);
         if (item.type == ITEM_END_OF_LIST) return finish(st, 0);
         if (item.type == ITEM_MORE_LATER) return 0;
-        s = for_each_element(item, [](const Element& el) {
-            return list_scan_item(t_scan, InputItem{el.type, el.address, el.length});
+        s = for_each_element(item, [&st](const Element& el) {
+            return list_scan_item(*st.scan, InputItem{el.type, el.address, el.length});
         });
         if (s) return finish(st, s);
     }
@@ -50,9 +46,9 @@ int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args)
     // Whatever is left of a record a non-advancing READ kept open is not
     // looked at: the statement starts on a new record.
     st.lub->nonadvancing_open = false;
-    Status s = list_scan_begin(t_scan, st.flags, ListRecordSource{next_record, &st});
+    Status s = list_scan_begin(*st.scan, st.flags, ListRecordSource{next_record, &st});
     if (s) {
-        list_scan_end(t_scan);
+        list_scan_end(*st.scan);
         return stmt_finish(st, s);
     }
     return transfer(st, items, args);
@@ -63,21 +59,22 @@ int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args)
 
 int list_read_begin(int unit, std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_LIST_READ, flags);
-    if (Status s = stmt_acquire_unit(st, unit, false)) return stmt_finish(st, s);
-    return begin_on_unit(st, items, args);
+    if (Status s = stmt_acquire_unit(st, unit, false)) return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, items, args), items);
 }
 
 int list_read_item(const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    if (st.kind != STMT_LIST_READ) return 0;
-    return transfer(st, items, args);
+    Statement* st = stmt_item_call(STMT_LIST_READ, items);
+    if (!st) return 0;
+    return stmt_leave(*st, transfer(*st, items, args), items);
 }
 
 int internal_list_read_begin(const char* area, std::int32_t record_length, std::int32_t records,
                              std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_LIST_READ, flags);
-    stmt_acquire_internal(st, const_cast<char*>(area), record_length, records);
-    return begin_on_unit(st, items, args);
+    if (Status s = stmt_acquire_internal(st, const_cast<char*>(area), record_length, records))
+        return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, items, args), items);
 }
 
 }  // namespace forrtl

@@ -1,7 +1,11 @@
 // Statement entry points: each I/O statement is a begin call with the first
 // item, one call per further item, and the end-of-list marker (item type 1)
 // after the last item.  A statement runs on one thread; the item calls find
-// the statement begun last on the calling thread.
+// the statement begun last on the calling thread that is not done.  A
+// function referenced in an item list may run whole statements between two
+// item calls (on internal files, or on other units): the outer statement
+// keeps its state and goes on with its items afterwards.  A statement on the
+// outer statement's own unit fails with recursive I/O (40).
 //
 // Every entry returns the statement result: 0, or when the statement has an
 // error branch (flag bit 0) the message number, -1 at end of file, -2 at end

@@ -1,30 +1,127 @@
-// The steps every formatted and list-directed statement takes on its unit:
-// finding and locking the unit with the connection checks, the record steps
-// (which for the internal unit work on the caller's character area), and the
-// common end of the statement.
+// The steps every formatted and list-directed statement takes: its state on
+// the thread's stack of statements, finding and locking the unit with the
+// connection checks, the record steps (which for the internal unit work on
+// the caller's character area), and the common end of the statement.
 #include "for_stmt_state.h"
 
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 #include "for_diags.h"
 #include "for_io.h"
+#include "for_rseq_lis.h"
 #include "for_units.h"
 
 namespace forrtl {
 
 namespace {
-thread_local Statement t_statement;
+
+// One statement's state with the storage it owns.
+struct Frame {
+    Statement st;
+    Lub internal;        // the internal unit's block
+    ListReadState scan;  // the scan state of a list-directed READ
+    Frame* below;        // the statement this one was begun in, or null
+    Frame* above;        // a frame kept for the next nested statement
+};
+
+// The thread's stack: the first frame lives with the thread, deeper ones
+// are allocated once and kept for the next statements nested as deep.
+thread_local Frame t_base;
+thread_local Frame* t_top = nullptr;
+
+// Frees the kept frames when the thread ends.
+struct KeptFrames {
+    ~KeptFrames() {
+        for (Frame* f = t_base.above; f;) {
+            Frame* next = f->above;
+            delete f;
+            f = next;
+        }
+        t_base.above = nullptr;
+    }
+};
+
+// Stands in when no frame can be had for a nested statement: the statement
+// fails at its unit step with 41 and leaves the stack in the same call.
+thread_local Frame t_no_storage;
+
+Frame* frame_above(Frame* top) {
+    if (!top) return &t_base;
+    if (!top->above) {
+        static thread_local KeptFrames kept;
+        (void)kept;
+        top->above = new (std::nothrow) Frame();
+        if (!top->above) return nullptr;
+    }
+    return top->above;
+}
+
+Frame& frame_of(Statement& st) { return *reinterpret_cast<Frame*>(&st); }
+
+// Whether an item list ends the statement's list: its terminator is 1 (an
+// unreadable type code ends it too).
+bool list_ends(const std::uint8_t* items) {
+    if (!items) return true;
+    for (;; items += 2) {
+        if (items[0] == ITEM_MORE_LATER) return false;
+        if (items[0] == ITEM_END_OF_LIST || items[0] > 63) return true;
+    }
+}
+
+void pop(Statement& st) {
+    Frame& f = frame_of(st);
+    if (t_top == &f) t_top = f.below;
+}
+
 }  // namespace
 
-Statement& current_statement() { return t_statement; }
+static_assert(std::is_standard_layout_v<Frame>, "a statement's frame starts with its state");
 
-Statement& stmt_begin(StmtKind kind, std::uint32_t flags) {
-    Statement& st = t_statement;
-    st = Statement{};
+Statement* current_statement() { return t_top ? &t_top->st : nullptr; }
+
+void stmt_begin_local(Statement& st, StmtKind kind, std::uint32_t flags) {
+    // A fresh state copied in: plain stores (clearing the structure in place
+    // compiles to a string instruction that costs more than the copy).
+    static constexpr Statement kFresh{};
+    std::memcpy(&st, &kFresh, sizeof st);
     st.kind = kind;
     st.flags = flags;
     st.advancing = true;
+}
+
+Statement& stmt_begin(StmtKind kind, std::uint32_t flags) {
+    Frame* f = frame_above(t_top);
+    const bool stored = f != nullptr;
+    if (!f) f = &t_no_storage;
+    f->below = t_top;
+    t_top = f;
+    Statement& st = f->st;
+    stmt_begin_local(st, kind, flags);
+    st.internal_block = stored ? &f->internal : nullptr;
+    st.scan = stored ? &f->scan : nullptr;
+    st.no_storage = !stored;
     return st;
+}
+
+int stmt_leave(Statement& st, int result, const std::uint8_t* items) {
+    if (st.kind != STMT_NONE) return result;
+    bool branch = false;
+    if (result != 0) {
+        branch = (st.flags & SF_ERROR_BRANCH) || (result == -1 && (st.flags & SF_END_BRANCH)) ||
+                 (result == -2 && (st.flags & SF_EOR_BRANCH));
+    }
+    if (branch || list_ends(items)) pop(st);
+    return result;
+}
+
+Statement* stmt_item_call(StmtKind kind, const std::uint8_t* items) {
+    Statement* st = current_statement();
+    if (!st) return nullptr;
+    if (st->kind == kind) return st;
+    if (st->kind == STMT_NONE && list_ends(items)) pop(*st);
+    return nullptr;
 }
 
 Status stmt_format_begin(Statement& st, const std::uint8_t* format, std::int32_t format_length) {
@@ -93,13 +190,7 @@ namespace {
 
 // The flag-word options the unit keeps for the statement (the error exit
 // reads the branch bits from the block).
-void take_options(Lub* lub, std::uint32_t flags) {
-    for_copy_statement_options(lub, flags);
-    lub->options = flags;
-    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
-    lub->end_branch = (flags & SF_END_BRANCH) != 0;
-    lub->eor_branch = (flags & SF_EOR_BRANCH) != 0;
-}
+void take_options(Lub* lub, std::uint32_t flags) { for_copy_statement_options(lub, flags); }
 
 }  // namespace
 
@@ -107,6 +198,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     st.internal = false;
     st.unit = unit;
     st.lub = nullptr;
+    if (st.no_storage) return status_of(MSG_NO_MEMORY);
     // The internal unit needs its character area: it is reached through the
     // internal_* entry points only.
     if (unit == kInternalUnit) return status_of(MSG_INVALID_ARGUMENT);
@@ -121,31 +213,31 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     }
     st.lub = lub;
     take_options(lub, st.flags);
-    if (!lub->connected) {
+    // The lookup completed a record pending on a connected unit's device;
+    // a unit connected now may share a device with a pending record.
+    const bool opened = !lub->connected;
+    if (opened) {
         s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
         if (s) return s;
     }
     if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);
     if (lub->form != FORM_FORMATTED) return status_of(MSG_FORMATTED_TO_UNFORMATTED);
     if (for_write && lub->read_only) return status_of(MSG_WRITE_READONLY);
-    s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);
-    if (s) return s;
+    if (opened) {
+        s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);
+        if (s) return s;
+    }
     if (for_write) for_output_statement_begin(lub, st.flags);
     return 0;
 }
 
-namespace {
-
-// The internal unit's block lives with the thread: an internal statement
-// never takes a lock or touches the unit table.
-thread_local Lub t_internal_lub;
-
-}  // namespace
-
-void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records) {
-    // Only the statement drivers use this block: they set what a statement
-    // reads of it.
-    Lub* lub = &t_internal_lub;
+Status stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length, std::int32_t records) {
+    st.unit = kInternalUnit;
+    if (st.no_storage || !st.internal_block) return status_of(MSG_NO_MEMORY);
+    // The block belongs to the statement: an internal statement never takes
+    // a lock or touches the unit table.  Only the statement drivers use it:
+    // they set what a statement reads of it.
+    Lub* lub = st.internal_block;
     lub->unit = kInternalUnit;
     lub->name = nullptr;
     lub->name_length = 0;
@@ -173,6 +265,7 @@ void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length
     st.area_record_length = record_length < 0 ? 0 : record_length;
     st.area_records = records < 1 ? 1 : records;
     st.area_index = -1;  // no record current yet
+    return 0;
 }
 
 void stmt_release_unit(Statement& st) {

@@ -3,8 +3,11 @@
 // and the record steps they take on the unit.
 //
 // A statement is a begin call, item calls and the end-of-list marker; the
-// item calls find the statement begun last on the calling thread, so the
-// state lives in thread-local storage and no statement allocates.
+// item calls find the statement begun last on the calling thread.  A
+// function referenced in an item list may run statements of its own between
+// two item calls, so each thread keeps a stack of statement states: a begin
+// call pushes one, and the statement keeps it until its caller is done with
+// it.  The states are kept for reuse, so that no statement allocates.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +18,8 @@
 #include "for_status.h"
 
 namespace forrtl {
+
+struct ListReadState;
 
 enum StmtKind : std::uint8_t {
     STMT_NONE = 0,  // no statement, or the statement has ended
@@ -80,13 +85,43 @@ struct Statement {
     std::int32_t area_record_length;
     std::int32_t area_records;
     std::int32_t area_index;
+    // Storage that belongs to this statement for its lifetime: the block of
+    // the internal unit (internal statements), the scan state (list-directed
+    // READ).  Null when no storage could be had for a nested statement.
+    Lub* internal_block;
+    ListReadState* scan;
+    bool no_storage;  // no state could be had for a nested statement: its unit steps fail with 41
 };
 
-// The statement begun last on this thread.
-Statement& current_statement();
+// The statement begun last on this thread that its caller is not done
+// with, or null.
+Statement* current_statement();
 
-// Starts a fresh statement of `kind` on this thread's statement state.
+// Starts a statement of `kind` on a fresh state pushed on this thread's
+// stack.  When no storage can be had for the state of a nested statement,
+// the statement's unit steps fail with 41.
 Statement& stmt_begin(StmtKind kind, std::uint32_t flags);
+
+// Starts a statement whose state the caller keeps for the one call it takes
+// (a prepared statement: it is given all its items at once and takes no
+// item calls, so the thread's stack need not hold it).  It has no storage
+// of its own: it runs on file units only.
+void stmt_begin_local(Statement& st, StmtKind kind, std::uint32_t flags);
+
+// Ends one call of a statement's entry point and returns `result`.  A
+// statement that has ended leaves the stack when its caller makes no
+// further call for it: the call's item list reached its end (terminator 1),
+// or the result is one a branch of the statement takes (error branch: any
+// result but 0; end branch: -1; end-of-record branch: -2).  Otherwise the
+// caller goes on with the item calls of the statement, which the ended
+// statement takes without doing anything.
+int stmt_leave(Statement& st, int result, const std::uint8_t* items);
+
+// An item call for `kind`: the statement on top of the stack when it is a
+// running statement of that kind, else null.  A call for an ended statement
+// does nothing (and takes it off the stack with its last call); a call that
+// matches no statement does nothing.
+Statement* stmt_item_call(StmtKind kind, const std::uint8_t* items);
 
 // Formatted statements: compiles run-time format text (flag bit 3) and
 // resets the unit's format state with the per-statement modes (scale 0,
@@ -99,10 +134,11 @@ Status parse_advance(const char* text, std::int32_t length, bool& advancing);
 
 // Unit steps of a statement.  `for_write` selects the WRITE checks.
 Status stmt_acquire_unit(Statement& st, int unit, bool for_write);
-// Sets up the internal unit over a character area of `records` records of
-// `record_length` characters.
-void stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length,
-                           std::int32_t records);
+// Sets up the statement's own internal-unit block over a character area of
+// `records` records of `record_length` characters.  41 when the statement
+// has no storage.
+Status stmt_acquire_internal(Statement& st, char* area, std::int32_t record_length,
+                             std::int32_t records);
 void stmt_release_unit(Statement& st);
 
 // Ends the statement: releases the unit and, for a failure, takes the common

@@ -5,37 +5,20 @@
 // record, and the end-of-list marker finishes the walk and emits the last
 // record.  A field that overflowed is reported (63) after the records are
 // written.
-#include <climits>
 #include <cstring>
+#include <new>
 
 #include "for_io.h"
+#include "for_lub.h"
+#include "for_prepared.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
 #include "for_wseq_fmt.h"
+#include "for_wseq_walk.h"
 
 namespace forrtl {
 
 namespace {
-
-// Positioning on an output record: movement never writes anything, so
-// positions skipped past the last character written are not emitted unless
-// something is written after them (the record is blank-filled).
-void move_output(void* context, std::uint8_t category, std::int32_t n) {
-    Statement& st = *static_cast<Statement*>(context);
-    RecordBuffer& rec = st.lub->rec;
-    if (n < 0) n = 0;
-    std::int64_t pos = rec.pos;
-    switch (category) {
-    case FC_X:
-    case FC_TR: pos += n; break;
-    case FC_TL: pos = pos - n < rec.start ? rec.start : pos - n; break;
-    case FC_T: pos = static_cast<std::int64_t>(rec.start) + (n > 0 ? n - 1 : 0); break;
-    default: break;
-    }
-    // Far beyond any record the buffer can hold: the next write fails on room.
-    if (pos > INT32_MAX / 2) pos = INT32_MAX / 2;
-    rec.pos = static_cast<std::int32_t>(pos);
-}
 
 Status put_literal(Statement& st, const std::uint8_t* text, std::int32_t length) {
     if (Status s = stmt_record_room(st, length)) return s;
@@ -52,77 +35,31 @@ Status next_record(Statement& st) {
     return stmt_record_begin(st);
 }
 
-// What the walk stops at.
-enum WalkStop { STOP_DATA, STOP_END };
+// The walk on the statement's record.
+struct RecordTarget {
+    Statement& st;
+    Status literal(const std::uint8_t* text, std::int32_t length) { return put_literal(st, text, length); }
+    Status end_record() { return next_record(st); }
+    void dollar() { st.dollar = true; }
+    void move(std::uint8_t category, std::int32_t n) {
+        RecordBuffer& rec = st.lub->rec;
+        rec.pos = output_position(rec.pos, rec.start, category, n);
+    }
+};
 
-// Walks the program until a data edit descriptor (`for_item`: an item
-// waits) or, after the last item, until a data edit descriptor, ":" or the
-// format end.
 Status walk(Statement& st, bool for_item, WalkStop& stop) {
-    FormatState& fs = st.lub->fmt;
-    if (st.have_data && fs.repeat >= 2) {
-        if (for_item) --fs.repeat;
-        stop = STOP_DATA;
-        return 0;
-    }
-    FormatPositioner positioner{move_output, &st};
-    for (;;) {
-        FormatStep step = next_descriptor(fs, &positioner);
-        st.have_data = false;
-        if (step.status) return step.status;
-        switch (step.category) {
-        case FC_LITERAL:
-            if (Status s = put_literal(st, fs.literal, fs.literal_length)) return s;
-            break;
-        case FC_SLASH: {
-            std::int32_t n = fs.repeat < 1 ? 1 : fs.repeat;
-            for (std::int32_t i = 0; i < n; ++i)
-                if (Status s = next_record(st)) return s;
-            break;
-        }
-        case FC_DOLLAR:
-            st.dollar = true;
-            break;
-        case FC_COLON:
-            if (!for_item) {
-                stop = STOP_END;
-                return 0;
-            }
-            break;
-        case FC_Q:  // counts input characters: nothing to do on output
-            break;
-        case FC_FORMAT_END:
-            if (!for_item) {
-                stop = STOP_END;
-                return 0;
-            }
-            // A pass without a data descriptor would never place the item.
-            if (!fs.data_met) return status_of(MSG_INFINITE_FORMAT_LOOP);
-            if (Status s = next_record(st)) return s;
-            break;
-        default:
-            st.have_data = true;
-            stop = STOP_DATA;
-            return 0;
-        }
-    }
+    OutputWalk w{&st.lub->fmt, st.have_data};
+    RecordTarget target{st};
+    Status s = output_walk(w, for_item, stop, target);
+    st.have_data = w.have_data;
+    return s;
 }
 
 Status edit_one(Statement& st, std::uint8_t type, const void* address, std::int64_t length) {
     WalkStop stop;
     if (Status s = walk(st, true, stop)) return s;
-    const FormatState& fs = st.lub->fmt;
     OutputItem item{type, address, length};
-    EditDescriptor desc{};
-    desc.category = fs.category;
-    desc.w = fs.w;
-    desc.d = fs.d;
-    desc.e = fs.e;
-    desc.scale = fs.scale;
-    desc.sign = fs.sign;
-    desc.options = st.flags;
-    desc.list_directed = false;
-    apply_default_width(desc, item);
+    const EditDescriptor desc = output_edit(st.lub->fmt, st.flags, item);
     if (desc.w <= 0) return 0;
     if (Status s = stmt_record_room(st, desc.w)) return s;
     RecordBuffer& rec = st.lub->rec;
@@ -178,18 +115,113 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
 }
 
 // The part of the begin call shared by files and the internal unit, after
-// the unit is held.
+// the unit is held (and, for a prepared statement, maybe after its first
+// record is begun).
 int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format_length,
-                  const std::uint8_t* items, const ArgWord* args) {
+                  const std::uint8_t* items, const ArgWord* args, bool record_begun = false) {
     if (Status s = stmt_format_begin(st, format, format_length)) return stmt_finish(st, s);
-    if (!st.lub->nonadvancing_open || st.internal) {
+    if (!record_begun && (!st.lub->nonadvancing_open || st.internal)) {
         if (Status s = stmt_record_begin(st)) return stmt_finish(st, s);
     }
     return transfer(st, items, args);
 }
 
+static_assert(sizeof(Statement) <= sizeof(PreparedRecord::statement) && alignof(Statement) <= 8,
+              "a prepared statement keeps its state in its record");
+
+Statement& statement_of(PreparedRecord& r) { return *std::launder(reinterpret_cast<Statement*>(r.statement)); }
+
+// A prepared statement ends in the call it was begun in.
+int end_prepared(PreparedRecord& r, Status s) {
+    r.result = stmt_finish(statement_of(r), s);
+    return r.result;
+}
+
+// Where the plan left the walk on the current record.
+void take_position(Statement& st, std::int32_t at, std::int32_t mark) {
+    RecordBuffer& rec = st.lub->rec;
+    rec.pos = rec.start + at;
+    stmt_mark_written(st, rec.start + mark);
+}
+
 
 }  // namespace
+
+// ---- prepared statements (for_prepared.h) -------------------------------------
+
+PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent) {
+    Statement& st = *new (r.statement) Statement;
+    stmt_begin_local(st, STMT_FMT_WRITE, flags);
+    r.flags = flags;
+    r.base = nullptr;
+    r.extent = extent;
+    r.record_begun = false;
+    r.result = 0;
+    if (Status s = stmt_acquire_unit(st, unit, true)) {
+        end_prepared(r, s);
+        return PREPARED_DONE;
+    }
+    // A record left open by a non-advancing WRITE goes on: the walk knows
+    // where it stands.
+    if (extent < 0 || st.lub->nonadvancing_open) return PREPARED_WALK;
+    if (Status s = stmt_record_begin(st)) {
+        end_prepared(r, s);
+        return PREPARED_DONE;
+    }
+    r.record_begun = true;
+    const RecordBuffer& rec = st.lub->rec;
+    // Records shorter than the plan: the walk finds where room runs out
+    // (or the record grows).
+    if (rec.end - rec.start < extent) return PREPARED_WALK;
+    r.base = rec.buffer + rec.start;
+    return PREPARED_PLAN;
+}
+
+int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
+                        const ArgWord* args) {
+    Statement& st = statement_of(r);
+    r.result = begin_on_unit(st, program, 0, items, args, r.record_begun);
+    return r.result;
+}
+
+bool prepared_write_next_record(PreparedRecord& r, std::int32_t at, std::int32_t mark) {
+    Statement& st = statement_of(r);
+    take_position(st, at, mark);
+    Status s = next_record(st);
+    const RecordBuffer& rec = st.lub->rec;
+    // Records never shrink within a statement; were one shorter, the plan
+    // would not fit it.
+    if (!s && rec.end - rec.start < r.extent) s = status_of(MSG_RECORD_OVERFLOW);
+    if (s) {
+        end_prepared(r, s);
+        return false;
+    }
+    r.base = rec.buffer + rec.start;
+    return true;
+}
+
+int prepared_write_end(PreparedRecord& r, std::int32_t at, std::int32_t mark, bool dollar, bool overflow) {
+    Statement& st = statement_of(r);
+    take_position(st, at, mark);
+    st.dollar = dollar;
+    st.lub->nonadvancing_open = false;
+    Status s = stmt_record_put(st, true);
+    if (!s && overflow) s = status_of(MSG_OUTPUT_CONVERSION);
+    if (!s) {
+        // The common end, without the failure paths.
+        for_release_unit(st.lub);
+        r.result = 0;
+        return 0;
+    }
+    return end_prepared(r, s);
+}
+
+Status prepared_write_edit(PreparedRecord& r, const OutputItem& item, EditDescriptor desc, char* field) {
+    desc.options = statement_of(r).flags;
+    return edit_output_field(item, desc, field);
+}
+
+void prepared_write_fail(PreparedRecord& r, Status status) { end_prepared(r, status); }
 
 int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* format,
                            std::int32_t format_length, const char* advance, std::int32_t advance_length,
@@ -197,8 +229,8 @@ int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* fo
     Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
     Status s = stmt_acquire_unit(st, unit, true);
     if (!s && advance) s = parse_advance(advance, advance_length, st.advancing);
-    if (s) return stmt_finish(st, s);
-    return begin_on_unit(st, format, format_length, items, args);
+    if (s) return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 int format_write_begin(int unit, std::uint32_t flags, const std::uint8_t* format, std::int32_t format_length,
@@ -207,19 +239,20 @@ int format_write_begin(int unit, std::uint32_t flags, const std::uint8_t* format
 }
 
 int format_write_item(const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
     // A statement that already ended (its error was reported) takes no
     // further items.
-    if (st.kind != STMT_FMT_WRITE) return 0;
-    return transfer(st, items, args);
+    Statement* st = stmt_item_call(STMT_FMT_WRITE, items);
+    if (!st) return 0;
+    return stmt_leave(*st, transfer(*st, items, args), items);
 }
 
 int internal_write_begin(char* area, std::int32_t record_length, std::int32_t records, std::uint32_t flags,
                          const std::uint8_t* format, std::int32_t format_length, const std::uint8_t* items,
                          const ArgWord* args) {
     Statement& st = stmt_begin(STMT_FMT_WRITE, flags);
-    stmt_acquire_internal(st, area, record_length, records);
-    return begin_on_unit(st, format, format_length, items, args);
+    if (Status s = stmt_acquire_internal(st, area, record_length, records))
+        return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, format, format_length, items, args), items);
 }
 
 }  // namespace forrtl

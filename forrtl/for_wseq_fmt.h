@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "for_format.h"
 #include "for_status.h"
@@ -39,7 +40,27 @@ struct EditType {
 // 2, 4 and 8 bytes.  Real codes 25, 26 are 4-byte, 27, 45, 46, 48 8-byte and
 // 50 16-byte reals; complex codes 28, 29, 31 have 4-byte parts and 40, 42, 43,
 // 44 8-byte parts.  56 is character.
-EditType edit_type_of(std::uint8_t type);
+constexpr EditType edit_type_of(std::uint8_t type) {
+    switch (type) {
+        case 5: return {FAM_INTEGER, 1};
+        case 6: return {FAM_UNSIGNED, 1};
+        case 7: return {FAM_INTEGER, 2};
+        case 8: return {FAM_UNSIGNED, 2};
+        case 9: case 13: return {FAM_INTEGER, 4};
+        case 10: return {FAM_UNSIGNED, 4};
+        case 11: return {FAM_INTEGER, 8};
+        case 12: return {FAM_UNSIGNED, 8};
+        case 14: return {FAM_LOGICAL, 1};
+        case 15: return {FAM_LOGICAL, 2};
+        case 16: return {FAM_LOGICAL, 4};
+        case 17: return {FAM_LOGICAL, 8};
+        case 25: case 26: case 28: case 29: case 31: return {FAM_REAL, 4};
+        case 27: case 40: case 42: case 43: case 44: case 45: case 46: case 48: return {FAM_REAL, 8};
+        case 50: return {FAM_REAL, 16};
+        case 56: return {FAM_CHARACTER, 0};
+        default: return {FAM_INVALID, 0};
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Exact decimal digits of a real.
@@ -119,10 +140,59 @@ struct EditDescriptor {
     bool list_directed;      // G prints zero in E form whatever the options
 };
 
+namespace edit_detail {
+
+constexpr bool has_no_width(std::uint8_t c) {
+    return (c >= FC_A0 && c <= FC_Z0) || c == FC_B0 || c == FC_EN0 || c == FC_ES0;
+}
+
+constexpr std::int32_t integer_default_width(std::int32_t size) {
+    return size <= 2 ? 7 : (size <= 4 ? 12 : 23);
+}
+
+}  // namespace edit_detail
+
 // Fills w, d and e of a descriptor written without width from the default
 // widths for the item, and moves its category to the form with width (A to
 // Aw, I to Iw.m, E to Ew.dEe, ...).  Descriptors with width are unchanged.
-void apply_default_width(EditDescriptor& desc, const OutputItem& item);
+constexpr void apply_default_width(EditDescriptor& desc, const OutputItem& item) {
+    if (!edit_detail::has_no_width(desc.category)) return;
+    EditType et = edit_type_of(item.type);
+    std::int32_t size = et.family == FAM_CHARACTER ? std::int32_t(item.length) : et.size;
+    bool real = et.family == FAM_REAL;
+    std::int32_t real_w = size == 4 ? 15 : (size == 8 ? 25 : 43);
+    std::int32_t real_d = size == 4 ? 7 : (size == 8 ? 16 : 33);
+    std::int32_t real_e = size == 16 ? 4 : 2;
+    auto set = [&](std::uint8_t category, std::int32_t w, std::int32_t d, std::int32_t e) {
+        desc.category = category;
+        desc.w = w;
+        desc.d = d;
+        desc.e = e;
+    };
+    switch (desc.category) {
+        case FC_A0: set(FC_A, std::int32_t(item.length), 0, 0); break;
+        case FC_I0: set(FC_IM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_O0: set(FC_OM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_Z0: set(FC_ZM, edit_detail::integer_default_width(size), 1, 0); break;
+        case FC_B0: set(FC_BM, 8 * size + 1, 1, 0); break;
+        case FC_L0: set(FC_L, 2, 0, 0); break;
+        case FC_G0:
+            if (et.family == FAM_CHARACTER) set(FC_GE, size, 0, 0);
+            else if (!real) set(FC_GE, edit_detail::integer_default_width(size), 1, 0);
+            else set(FC_GE, real_w, real_d, real_e);
+            break;
+        default: {
+            std::uint8_t category = desc.category == FC_F0    ? FC_F
+                                    : desc.category == FC_E0  ? FC_EE
+                                    : desc.category == FC_D0  ? FC_D
+                                    : desc.category == FC_EN0 ? FC_ENE
+                                                              : FC_ESE;
+            if (real) set(category, real_w, real_d, category == FC_F ? 0 : real_e);
+            else set(category, edit_detail::integer_default_width(size), 0, 0);
+            break;
+        }
+    }
+}
 
 // Writes exactly desc.w characters at `field` (after apply_default_width for
 // descriptors without width).  Returns 0; 63 (output conversion error) when
@@ -146,5 +216,123 @@ bool put_integer_field(char* field, std::int32_t w, std::uint64_t magnitude, std
 // asterisks when they do not fit.
 Status put_radix_field(const void* value, std::int64_t length, int bits, std::int32_t w,
                        std::int32_t m, char* field);
+
+// ---------------------------------------------------------------------------
+// Short ways for the most common fields.  They give exactly what
+// edit_output_field gives for the same item and descriptor.
+
+namespace edit_detail {
+
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+inline constexpr std::uint64_t kPow10[20] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull,
+    1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull,
+    100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+    1000000000000000000ull, 10000000000000000000ull};
+
+// Decimal digits of v (1 for 0): from the bit length, log10(2) ~ 1233 / 4096.
+inline int digit_count(std::uint64_t v) {
+    const int bits = 64 - __builtin_clzll(v | 1);
+    const int t = (bits * 1233) >> 12;
+    return t + (v >= kPow10[t] ? 1 : 0);
+}
+
+// Writes the n lowest decimal digits of v (zero-filled) so that they end
+// just before `end`; returns where they start.
+inline char* put_digits_back(char* end, std::uint64_t v, int n) {
+    for (; n >= 2; n -= 2) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (n) *--end = static_cast<char>('0' + v % 10);
+    return end;
+}
+
+}  // namespace edit_detail
+
+// Iw.m of a 4-byte integer (`plus`: the SP sign mode).  Returns 0, or 1
+// when the field is too narrow and has been filled with asterisks (the
+// output conversion error).
+[[gnu::always_inline]] inline int integer_field_int32(std::int32_t value, std::int32_t w, std::int32_t m, bool plus,
+                                                     char* field) {
+    using namespace edit_detail;
+    const bool negative = value < 0;
+    const std::uint64_t magnitude = negative ? 0 - std::uint64_t(std::int64_t(value)) : std::uint64_t(value);
+    char sign = negative ? '-' : (plus ? '+' : 0);
+    if (magnitude == 0 && m == 0) sign = 0;  // Iw.0 of zero: all blanks
+    const int digits = magnitude ? digit_count(magnitude) : 0;
+    const std::int32_t shown = digits > m ? digits : m;
+    if (m < 0 || w < 0 || std::int64_t(shown) + (sign ? 1 : 0) > w) {
+        if (w > 0) std::memset(field, '*', std::size_t(w));
+        return 1;
+    }
+    // Blanks first, then the digits from the right: with a constant width
+    // the blanks are a few fixed stores.
+    std::memset(field, ' ', std::size_t(w));
+    char* p = put_digits_back(field + w, magnitude, digits);
+    for (std::int32_t i = digits; i < shown; ++i) *--p = '0';
+    if (sign) *--p = sign;
+    return 0;
+}
+
+// Fw.d of a 4-byte real without scale factor, the short way: a finite value
+// below 2^32 in magnitude (denormals excepted) with at most 9 places.
+// |value| x 10^d is then below 2^62, and the exact value m x 2^q x 10^d is
+// rounded half away from zero in 64-bit integers.  Returns 0 (field
+// written), 1 (field too narrow: asterisks), or kFixedLongWay when the value
+// needs the exact digit generator (nothing written).
+constexpr int kFixedLongWay = -1;
+
+[[gnu::always_inline]] inline int fixed_field_real4(const void* value, std::int32_t w, std::int32_t d, bool plus,
+                                                    char* field) {
+    using namespace edit_detail;
+    std::uint32_t bits;
+    std::memcpy(&bits, value, 4);
+    if (d < 0 || d > 9 || w <= 0) return kFixedLongWay;
+    const std::uint32_t exp = (bits >> 23) & 0xFFu;
+    // r = |value| x 10^d rounded; `shown_zero`: the value is below one unit
+    // of the (d+1)-th place, so that it shows as zero without a sign.
+    std::uint64_t r = 0;
+    bool shown_zero = true;
+    if (exp != 0) {
+        if (exp > 158) return kFixedLongWay;  // 2^32 and above, infinity, NaN
+        const std::uint64_t n = std::uint64_t((bits & 0x7FFFFFu) | 0x800000u) * kPow10[d];
+        if (exp >= 150) {
+            r = n << (exp - 150);
+            shown_zero = false;
+        } else if (exp >= 90) {
+            // n x 2^-s with 1 <= s <= 60; below that 10 n < 2^58 < 2^s.
+            const int s = 150 - static_cast<int>(exp);
+            const std::uint64_t half = std::uint64_t(1) << (s - 1);
+            const std::uint64_t whole = n >> s;
+            r = whole + ((n & (2 * half - 1)) >= half ? 1 : 0);
+            shown_zero = whole == 0 && n * 10 < 2 * half;
+        }
+    } else if (bits & 0x7FFFFFu) {
+        return kFixedLongWay;  // denormal: shown in E form
+    }
+    const char sign = ((bits >> 31) && !shown_zero) ? '-' : (plus ? '+' : 0);
+    const std::uint64_t integer = r / kPow10[d];
+    const int integer_digits = integer ? digit_count(integer) : 0;
+    const std::int32_t free = w - (integer_digits + 1 + d) - (sign ? 1 : 0);
+    if (free < 0) {
+        std::memset(field, '*', std::size_t(w));
+        return 1;
+    }
+    std::memset(field, ' ', std::size_t(w));
+    char* p = put_digits_back(field + w, r - integer * kPow10[d], d);
+    *--p = '.';
+    if (integer_digits)
+        p = put_digits_back(p, integer, integer_digits);
+    else if (free >= 1)
+        *--p = '0';  // the optional zero, when there is room for it
+    if (sign) *--p = sign;
+    return 0;
+}
 
 }  // namespace forrtl

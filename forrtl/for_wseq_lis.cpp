@@ -317,22 +317,23 @@ int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args)
 
 int list_write_begin(int unit, std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_LIST_WRITE, flags);
-    if (Status s = stmt_acquire_unit(st, unit, true)) return stmt_finish(st, s);
+    if (Status s = stmt_acquire_unit(st, unit, true)) return stmt_leave(st, stmt_finish(st, s), items);
     st.lub->nonadvancing_open = false;
-    return begin_on_unit(st, items, args);
+    return stmt_leave(st, begin_on_unit(st, items, args), items);
 }
 
 int list_write_item(const std::uint8_t* items, const ArgWord* args) {
-    Statement& st = current_statement();
-    if (st.kind != STMT_LIST_WRITE) return 0;
-    return transfer(st, items, args);
+    Statement* st = stmt_item_call(STMT_LIST_WRITE, items);
+    if (!st) return 0;
+    return stmt_leave(*st, transfer(*st, items, args), items);
 }
 
 int internal_list_write_begin(char* area, std::int32_t record_length, std::int32_t records, std::uint32_t flags,
                               const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_LIST_WRITE, flags);
-    stmt_acquire_internal(st, area, record_length, records);
-    return begin_on_unit(st, items, args);
+    if (Status s = stmt_acquire_internal(st, area, record_length, records))
+        return stmt_leave(st, stmt_finish(st, s), items);
+    return stmt_leave(st, begin_on_unit(st, items, args), items);
 }
 
 }  // namespace forrtl

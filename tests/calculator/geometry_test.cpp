@@ -305,6 +305,50 @@ TEST(Geometry, SortIsTheExchangeSort) {
     }
 }
 
+// The sort against the exchange sort itself: random tables of 2 to 600
+// planes drawn from few distinct spacings (+0 and -0, which compare equal,
+// and infinity among them) or from many, every column compared by bit
+// pattern.
+TEST(Geometry, SortMatchesTheExchangeSort) {
+    std::mt19937 rng(11);
+    const float pool[] = {0.0f, -0.0f, 1.0f, 1.0f + 1e-7f, 2.5f, 3.0f, std::numeric_limits<float>::infinity()};
+    struct Table {
+        int ih[MAX_PLANES], ik[MAX_PLANES], il[MAX_PLANES];
+        float d[MAX_PLANES], theta[MAX_PLANES];
+        void take() {
+            std::memcpy(ih, IH, sizeof ih), std::memcpy(ik, IK, sizeof ik), std::memcpy(il, IL, sizeof il);
+            std::memcpy(d, D, sizeof d), std::memcpy(theta, THETA, sizeof theta);
+        }
+        void put() const {
+            std::memcpy(IH, ih, sizeof ih), std::memcpy(IK, ik, sizeof ik), std::memcpy(IL, il, sizeof il);
+            std::memcpy(D, d, sizeof d), std::memcpy(THETA, theta, sizeof theta);
+        }
+    };
+    static Table input, fast;
+    for (int round = 0; round < 3000; ++round) {
+        clear_table();
+        const int sizes[] = {2, 3, 4, 7, 30, 100, 599, 600};
+        NPLANES = round % 4 == 0 ? sizes[rng() % 8] : 2 + static_cast<int>(rng() % 599);
+        const int distinct = 1 + static_cast<int>(rng() % (round % 3 == 0 ? 7 : 3));
+        for (int i = 0; i < NPLANES; ++i) {
+            D[i] = round % 5 == 4 ? static_cast<float>(rng() % 1000) / 7.0f : pool[rng() % distinct];
+            IH[i] = i, IK[i] = static_cast<int>(rng() % 9), IL[i] = -static_cast<int>(rng() % 9);
+            THETA[i] = static_cast<float>(rng() % 180);
+        }
+        input.take();
+        SORT_PLANES();
+        fast.take();
+        input.put();
+        SORT_PLANES_REFERENCE();
+        for (int i = 0; i < MAX_PLANES; ++i) {
+            ASSERT_TRUE(fast.ih[i] == IH[i] && fast.ik[i] == IK[i] && fast.il[i] == IL[i] &&
+                        bits(fast.d[i]) == bits(D[i]) && bits(fast.theta[i]) == bits(THETA[i]))
+                << "round " << round << ", " << NPLANES << " planes, entry " << i << ": plane " << fast.ih[i]
+                << " where the exchange sort puts plane " << IH[i];
+        }
+    }
+}
+
 // Angles at and beyond the limit of reflection.
 TEST(Geometry, BraggAngleLimits) {
     set_case(4.0f, 4.0f, 4.0f, 90, 90, 90, 1, 1, 1, 0.0f, kBig, 1.0f);

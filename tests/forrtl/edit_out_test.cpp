@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -419,6 +421,86 @@ TEST(EditOutput, ZeroAndNegativeWidths) {
     d.d = -1;
     EXPECT_EQ(edit_output_field(item, d, buffer), status_of(MSG_OUTPUT_CONVERSION));
     EXPECT_EQ(std::string(buffer, 4), "****");
+}
+
+// The short way of Fw.d for 4-byte reals against the exact digit generator:
+// the same value as an 8-byte real (exact, so the same digits) goes the
+// long way.  Random bit patterns from 2^-40 to 2^34 (across the short way's
+// limit of 2^32), values whose tail is exactly a half at the rounding
+// place, values just beside such halves and beside powers of ten; all
+// widths from 1 to 16, places from 0 to 11, with and without SP.
+TEST(EditOutput, ShortFixedWayMatchesExactDigits) {
+    std::mt19937 rng(42);
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, 0.5f, 2.5f, 9.5f, 99.5f, 0.05f, 999.995f, 4294967295.0f,
+                                 4294967296.0f, std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(), 1e-30f, 3.4e38f};
+    for (int i = 0; i < 600; ++i) {
+        const std::uint32_t exponent = 87 + rng() % 74;  // 2^-40 .. 2^33
+        std::uint32_t bits = (exponent << 23) | (rng() & 0x7FFFFFu);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        values.push_back(f);
+        // An exact half at place d: an odd number of units of 2^-k.
+        const int k = 1 + static_cast<int>(rng() % 12);
+        values.push_back(std::ldexp(static_cast<float>(2 * (rng() % 4096) + 1), -k));
+        // Beside a decimal boundary.
+        const float boundary = static_cast<float>(rng() % 100000) / std::pow(10.0f, static_cast<float>(rng() % 6));
+        values.push_back(std::nextafter(boundary, 0.0f));
+        values.push_back(std::nextafter(boundary, 1e9f));
+    }
+    int checked = 0;
+    for (float f : values) {
+        for (float v : {f, -f}) {
+            const double wide = v;
+            for (std::int32_t d = 0; d <= 11; ++d) {
+                for (std::int32_t w = 1; w <= 16; ++w) {
+                    for (SignMode sign : {SIGN_NONE, SIGN_SP}) {
+                        EditDescriptor desc{};
+                        desc.category = FC_F;
+                        desc.w = w;
+                        desc.d = d;
+                        desc.sign = sign;
+                        char got[16], want[16];
+                        const Status s4 = edit_output_field(OutputItem{TYPE_REAL4, &v, 4}, desc, got);
+                        const Status s8 = edit_output_field(OutputItem{TYPE_REAL8, &wide, 8}, desc, want);
+                        ASSERT_EQ(std::string(got, std::size_t(w)), std::string(want, std::size_t(w)))
+                            << "F" << w << "." << d << (sign == SIGN_SP ? " under SP" : "") << " of "
+                            << r4(v).shown;
+                        ASSERT_EQ(s4, s8);
+                        ++checked;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 1000000);
+}
+
+// The short way of Iw.m for 4-byte integers against the 8-byte integer path.
+TEST(EditOutput, ShortIntegerWayMatchesWideIntegers) {
+    std::mt19937 rng(43);
+    std::vector<std::int32_t> values = {0, 1, -1, 9, 10, -10, 99999, INT32_MAX, INT32_MIN};
+    for (int i = 0; i < 2000; ++i) values.push_back(static_cast<std::int32_t>(rng()) >> (rng() % 32));
+    for (std::int32_t v : values) {
+        const std::int64_t wide = v;
+        for (std::int32_t w = 1; w <= 13; ++w) {
+            for (std::int32_t m = -1; m <= 13; ++m) {
+                for (SignMode sign : {SIGN_NONE, SIGN_SP}) {
+                    EditDescriptor desc{};
+                    desc.category = m < 0 ? FC_I : FC_IM;
+                    desc.w = w;
+                    desc.d = m < 0 ? 1 : m;
+                    desc.sign = sign;
+                    char got[13], want[13];
+                    const Status s4 = edit_output_field(OutputItem{TYPE_INT4, &v, 4}, desc, got);
+                    const Status s8 = edit_output_field(OutputItem{11, &wide, 8}, desc, want);
+                    ASSERT_EQ(std::string(got, std::size_t(w)), std::string(want, std::size_t(w)))
+                        << "I" << w << "." << desc.d << " of " << v;
+                    ASSERT_EQ(s4, s8);
+                }
+            }
+        }
+    }
 }
 
 TEST(EditOutput, WideRealFieldsAreExact) {

@@ -1,0 +1,207 @@
+// The format interpreter's step, usable at compile time: the statement
+// drivers walk programs with it at run time (next_descriptor), and prepared
+// statements walk their programs with it when the program is compiled
+// (for_prepared.h), so both follow the same rules.
+#pragma once
+
+#include <type_traits>
+
+#include "for_format.h"
+
+namespace forrtl {
+
+namespace fmt_step_detail {
+
+constexpr std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+constexpr std::int32_t le32(const std::uint8_t* p) {
+    const std::uint32_t v = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+                            (std::uint32_t(p[3]) << 24);
+    return static_cast<std::int32_t>(v);
+}
+
+constexpr std::uint16_t offset_of(const FormatState& state, const std::uint8_t* item) {
+    return static_cast<std::uint16_t>(item - state.program);
+}
+
+// Categories whose I, L, O, Z or B form carries no m: m is 1.
+constexpr bool takes_default_m(std::uint8_t category) {
+    return (category >= FC_I0 && category <= FC_Z0) || category == FC_I || category == FC_O ||
+           category == FC_Z || category == FC_B0 || category == FC_B;
+}
+
+// The status of a failure of the walk.  When a program is walked at compile
+// time only the fact of the failure matters: the statement then runs on the
+// run-time walk, which reports it.
+constexpr Status failure(unsigned message) {
+    if (std::is_constant_evaluated()) return make_status(SEV_SEVERE, message);
+    return status_of(message);
+}
+
+// One operand from a variable format expression, checked against its
+// range.  Out of range is error 68 while an item waits for the descriptor;
+// otherwise the walk is only running on to its stopping point and the value
+// is held to the range, so that no count can make the walk misbehave.  (A
+// template only so that it may call the run-time expression value: prepared
+// programs carry no expressions.)
+template <class State>
+constexpr Status vfe_operand(const State& state, const std::uint8_t* reference, std::int32_t low,
+                             std::int32_t high, std::int32_t& value) {
+    if (Status status = format_expression_value(state.expressions, reference, value)) return status;
+    if (value >= low && value <= high) return 0;
+    if (state.item_waiting) return failure(MSG_VFE_VALUE);
+    value = value < low ? low : high;
+    return 0;
+}
+
+constexpr FormatStep fail(unsigned message) { return FormatStep{failure(message), FC_INVALID}; }
+
+}  // namespace fmt_step_detail
+
+// next_descriptor with the positioning done by `move(category, n)`.
+template <class Move>
+constexpr FormatStep format_step(FormatState& state, Move&& move) {
+    using namespace fmt_step_detail;
+    // The pass that ended with the format end handed back last time is over.
+    if (state.category == FC_FORMAT_END) state.data_met = false;
+
+    for (;;) {
+        const std::uint8_t* item = state.current;
+        const std::uint8_t opcode = item[0];
+        if (opcode >= kFmtOpcodeCount) return fail(MSG_FORMAT_SYNTAX);
+        const FmtOpcodeInfo info = kFmtOpcodes[opcode];
+        const std::uint8_t category = info.category;
+
+        std::int32_t repeat = 0, w = 0, d = 0, e = 0;
+        std::int32_t size = info.size;
+        switch (info.layout) {
+        case LAYOUT_LONG: {
+            e = item[2];
+            d = item[3];
+            repeat = le32(item + 4);
+            w = le32(item + 8);
+            const std::uint8_t flags = item[1];
+            if (flags) {
+                size = kLongItemVfeSize;
+                const std::uint8_t* refs = item + kLongItemSize;
+                Status status = 0;
+                if (flags & VFE_REPEAT) {
+                    const bool may_be_zero = category == FC_X || category == FC_TL || category == FC_TR;
+                    status = vfe_operand(state, refs, may_be_zero ? 0 : 1, 32767, repeat);
+                }
+                if (!status && (flags & VFE_W)) {
+                    if (category == FC_P)
+                        status = format_expression_value(state.expressions, refs + 4, w);
+                    else
+                        status = vfe_operand(state, refs + 4, 0, 32767, w);
+                }
+                if (!status && (flags & VFE_D)) status = vfe_operand(state, refs + 8, 0, 32767, d);
+                if (!status && (flags & VFE_E)) status = vfe_operand(state, refs + 12, 0, 255, e);
+                if (status) return FormatStep{status, FC_INVALID};
+            }
+            break;
+        }
+        case LAYOUT_LITERAL:
+            w = le16(item + 2);
+            size = 4 + ((w + 3) & ~3);
+            break;
+        case LAYOUT_REPEAT:
+            repeat = le16(item + 2);
+            break;
+        case LAYOUT_WIDTH:
+            w = le16(item + 2);
+            break;
+        case LAYOUT_REPEAT_W:
+            repeat = item[1];
+            w = le16(item + 2);
+            break;
+        case LAYOUT_REPEAT_WD:
+            repeat = item[1];
+            w = item[2];
+            d = item[3];
+            break;
+        default:
+            break;
+        }
+        const std::uint8_t* next = item + size;
+
+        switch (category) {
+        case FC_FORMAT_BEGIN: {
+            state.program = item;
+            state.reversion = 0;
+            state.data_met = false;
+            const std::uint8_t next_opcode = next[0];
+            state.empty_program =
+                next_opcode < kFmtOpcodeCount && kFmtOpcodes[next_opcode].category == FC_FORMAT_END;
+            state.current = next;
+            continue;
+        }
+        case FC_FORMAT_END:
+            state.current = state.program + state.reversion;
+            state.depth = 0;
+            state.category = FC_FORMAT_END;
+            return FormatStep{0, FC_FORMAT_END};
+        case FC_GROUP_BEGIN: {
+            if (state.depth >= kFormatMaxDepth) return fail(MSG_FORMAT_SYNTAX);
+            // A count of 0 in the low 16 bits runs the group once.
+            std::uint16_t count = static_cast<std::uint16_t>(repeat);
+            if (count == 0) count = 1;
+            if (state.depth == 0) state.reversion = offset_of(state, item);
+            state.stack[state.depth++] = FormatState::Level{count, offset_of(state, next)};
+            state.current = next;
+            continue;
+        }
+        case FC_GROUP_END: {
+            if (state.depth == 0) return fail(MSG_FORMAT_SYNTAX);
+            FormatState::Level& level = state.stack[state.depth - 1];
+            if (level.count <= 1) {
+                --state.depth;
+                state.current = next;
+            } else {
+                --level.count;
+                state.current = state.program + level.loop;
+            }
+            continue;
+        }
+        case FC_BN: state.blank = BLANK_BN; break;
+        case FC_BZ: state.blank = BLANK_BZ; break;
+        case FC_SP: state.sign = SIGN_SP; break;
+        case FC_SS: state.sign = SIGN_SS; break;
+        case FC_S: state.sign = SIGN_S; break;
+        case FC_P: state.scale = static_cast<std::int8_t>(w & 0xFF); break;
+        case FC_X:
+        case FC_T:
+        case FC_TL:
+        case FC_TR:
+            move(category, category == FC_X ? repeat : w);
+            break;
+        case FC_Q:
+        case FC_DOLLAR:
+        case FC_COLON:
+        case FC_SLASH:
+            state.current = next;
+            state.category = category;
+            state.repeat = repeat;
+            return FormatStep{0, category};
+        case FC_LITERAL:
+            state.current = next;
+            state.category = category;
+            // Program storage is writable by contract: a READ stores into it.
+            state.literal = const_cast<std::uint8_t*>(item + 4);
+            state.literal_length = static_cast<std::uint16_t>(w);
+            return FormatStep{0, category};
+        default:
+            if (category < FC_A0 || category > FC_ESE) return fail(MSG_FORMAT_SYNTAX);
+            state.current = next;
+            state.category = category;
+            state.repeat = repeat;
+            state.w = w;
+            state.d = static_cast<std::int16_t>(takes_default_m(category) ? 1 : d);
+            state.e = static_cast<std::int16_t>(e);
+            state.data_met = true;
+            return FormatStep{0, category};
+        }
+        state.current = next;
+    }
+}
+
+}  // namespace forrtl
