@@ -5,7 +5,8 @@ BUILD      ?= build
 SAN_BUILD  ?= build-asan
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= quartz
-PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
+              qt6-base-dev fonts-liberation xvfb xdotool
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: all deps configure build test test-release test-sanitize run bench bench-e2e bench-e2e-profile clean
@@ -45,6 +46,7 @@ test: test-release test-sanitize
 run: build
 	cd examples && echo $(EXAMPLE) | ../$(BUILD)/loxnar --console
 	@echo "--- examples/$(EXAMPLE).imp.dat ---" && cat examples/$(EXAMPLE).imp.dat
+	@echo "--- in a window: cd examples && ../$(BUILD)/loxnar   (needs a display; type $(EXAMPLE) and Enter)"
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && $$b; done
