@@ -196,10 +196,6 @@ void build_full_menu() {
     if (QAction* input = action_for(1023)) input->setEnabled(false);
     if (QAction* status = action_for(1015)) status->setChecked(true);
     g.full_built = true;
-    // Released by the fatal path before the process ends.
-    register_exit_hook([] {
-        if (is_interface_thread() && g.frame) g.frame->menuBar()->clear();
-    });
 }
 
 void show_menu(bool full) {
@@ -321,6 +317,19 @@ void frame_about() {
 }
 
 bool frame_full_menu_built() { return g.full_built; }
+
+void frame_release_menus() {
+    if (!is_interface_thread() || !g.frame) return;
+    g.frame->menuBar()->clear();
+    for (QMenu*& popup : g.popups) {
+        delete popup;
+        popup = nullptr;
+    }
+    g.actions.clear();
+    g.state_action = nullptr;
+    g.full_built = false;
+    g.full_shown = false;
+}
 
 QWidget* ui_frame_widget() { return g.frame; }
 

@@ -16,5 +16,8 @@ void frame_toggle_status_bar();
 bool frame_status_bar_visible();
 void frame_about();
 bool frame_full_menu_built();
+// The exit hook of the text windows: the full menu bar's popups removed
+// and destroyed (on the interface thread; elsewhere nothing).
+void frame_release_menus();
 
 }  // namespace host

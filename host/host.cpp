@@ -58,6 +58,7 @@ int initialise() {
     g_facts.cell_height = cell_height;
     g_facts.font_pixel_size = pixel_size;
 
+    if (!register_exit_hook(frame_release_menus)) fatal(kErrInternal, HOST_MODULE, __LINE__);
     forrtl::for_set_fatal_hook(runtime_fatal_hook);
     forrtl::for_register_host(&kHostOps);
     if (select_window(-1) != 1) fatal(kErrInternal, HOST_MODULE, __LINE__);

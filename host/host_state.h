@@ -169,6 +169,8 @@ void route_key(const WindowPtr& window, const std::string& character);  // one t
 void paste_command(const WindowPtr& window);   // 1021
 void clear_paste_command();                    // 1022
 bool paste_pending();
+// host_write_text's mode 1: the bytes become the line being typed, not drawn.
+int set_line_buffer(const char* bytes, int count);
 WindowPtr pending_input_window();
 void wake_readers_for_shutdown();
 void window_forgotten_for_input(const WindowPtr& window);

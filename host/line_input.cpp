@@ -387,6 +387,15 @@ void clear_paste_command() {
     ui_set_paste_pending(false);
 }
 
+int set_line_buffer(const char* bytes, int count) {
+    std::lock_guard lock(g_input_lock);
+    const int n = std::clamp(count, 0, kLineCapacity);
+    std::memset(g_in.line, ' ', sizeof g_in.line);
+    if (n > 0) std::memcpy(g_in.line, bytes, static_cast<std::size_t>(n));
+    g_in.length = n;
+    return count;
+}
+
 bool paste_pending() {
     std::lock_guard lock(g_input_lock);
     return g_in.paste_pending;

@@ -109,9 +109,14 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
         int column = start;
         bool wrapped = false;
         while (i < count) {
-            const char b = bytes[i];
+            const auto b = static_cast<unsigned char>(bytes[i]);
             if (b == '\0' || b == '\n' || b == '\r') break;
-            const char32_t ch = decode(bytes, count, i, encoding);
+            char32_t ch = b;
+            if (b < 0x80) {
+                ++i;
+            } else {
+                ch = decode(bytes, count, i, encoding);
+            }
             if (column <= right) cells[column - 1] = Cell{ch, fg_, bg_};
             ++column;
             if (wrap_ && column > right) {
@@ -165,8 +170,8 @@ void TextScreen::line_feed() {
 }
 
 void TextScreen::clear_row_part(int row, int first, int last) {
-    Cell* cells = cells_of(row);
-    for (int c = first; c <= last; ++c) cells[c - 1] = Cell{U' ', fg_, bg_};
+    if (last < first) return;
+    std::fill_n(cells_of(row) + (first - 1), last - first + 1, Cell{U' ', fg_, bg_});
 }
 
 void TextScreen::scroll_region_up() {

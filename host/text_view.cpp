@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -165,6 +166,7 @@ void TextView::paintEvent(QPaintEvent* event) {
         }
     }
     // The caret: the cursor's cell, scan lines first..last of 8, inverted.
+    const QRect previous_caret = last_caret_;
     last_caret_ = QRect();
     if (cursor_row > 0 && shape_last >= shape_first) {
         const int top = shape_first * cell_height_ / 8;
@@ -176,6 +178,8 @@ void TextView::paintEvent(QPaintEvent* event) {
             painter.fillRect(last_caret_, Qt::white);
         }
     }
+    // The input method's composition window follows the cursor.
+    if (last_caret_ != previous_caret && hasFocus()) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
     if (!g_first_paint_done && width > 0) {
         g_first_paint_done = true;
         if (g_first_paint_hook) g_first_paint_hook();
@@ -255,7 +259,9 @@ void TextView::keyPressEvent(QKeyEvent* event) {
     if (shortcut(event) || scroll_key(event)) return;
     const int key = event->key();
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {
+        return;  // Alt+Enter is a command key (Full Screen), never a line end
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         route_key(window_, "\r");
     } else if (key == Qt::Key_Backspace) {
         route_key(window_, "\b");

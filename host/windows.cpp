@@ -65,8 +65,15 @@ void ensure_thread_record() {
 }  // namespace
 
 bool is_interface_thread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
+    // Asked on every write: the answer is kept per thread once the
+    // application exists.
+    thread_local int known = -1;
+    if (known < 0) {
+        const QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return false;
+        known = QThread::currentThread() == app->thread() ? 1 : 0;
+    }
+    return known == 1;
 }
 
 Encoding current_encoding() {
@@ -204,7 +211,7 @@ int host_write_text(const char* text, int length, int window, int mode) {
     const WindowPtr record = window_for(window);
     if (!record || record->closed.load() || length < 0) return -1;
     ensure_thread_record();
-    if (mode == 1) return -1;  // the line-buffer form is not used by the run-time
+    if (mode == 1) return set_line_buffer(text, length);
     if (record->keep_current.load()) {
         t_current = window;
         g_last_selected.store(window);

@@ -61,7 +61,8 @@ int report_box(const char* text, const char* title, unsigned style) {
 const host::DialogProvider kReportingDialogs = {report_box, nullptr};
 
 // Runs loxnar's calculation in the host in `dir`, typing `name` and Enter
-// when the program asks; `during` runs every 10 ms on the interface thread.
+// when the program asks (nothing when it is empty); `during` runs every
+// 10 ms on the interface thread once the program has asked.
 int run_host(const fs::path& dir, const std::string& name, const std::function<void()>& during = {}) {
     fs::current_path(dir);
     static int argc = 1;
@@ -75,8 +76,10 @@ int run_host(const fs::path& dir, const std::string& name, const std::function<v
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (!typed && host::read_pending(1024)) {
-            QTest::keyClicks(host::window_view(1024), QString::fromStdString(name));
-            QTest::keyClick(host::window_view(1024), Qt::Key_Return);
+            if (!name.empty()) {
+                QTest::keyClicks(host::window_view(1024), QString::fromStdString(name));
+                QTest::keyClick(host::window_view(1024), Qt::Key_Return);
+            }
             typed = true;
         }
         if (typed && during) during();
@@ -189,6 +192,22 @@ TEST(HostEndToEnd, ClosingTheFrameMidRunKeepsEveryRecordWritten) {
     }
     ASSERT_GE(rows.size(), 2u) << shown[0];
     EXPECT_NE(results.find(rows[rows.size() - 2] + "\r\n"), std::string::npos) << rows[rows.size() - 2];
+    fs::remove_all(dir);
+}
+
+TEST(HostEndToEnd, ClosingTheFrameWhileTheProgramWaitsForItsAnswer) {
+    const fs::path dir = fresh_dir("close_read");
+    const ChildRun run = run_child([&] {
+        return run_host(dir, "", [] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* frame = qobject_cast<QMainWindow*>(w)) frame->close();
+            }
+        });
+    });
+    ASSERT_FALSE(run.timed_out) << run.report;
+    EXPECT_EQ(run.exit_status, 0) << run.report;
+    EXPECT_TRUE(tagged(run.report, "BOX ").empty()) << run.report;
+    EXPECT_TRUE(fs::is_empty(dir));  // no file opened: the read never returned
     fs::remove_all(dir);
 }
 
