@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
-#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -213,6 +212,13 @@ void show_menu(bool full) {
 
 TextSubWindow* sub_of(const WindowPtr& window) { return static_cast<TextSubWindow*>(window->sub.data()); }
 
+// The active text window's child: the MDI area's current one when it is
+// shown (a window is hidden until its first output or input).
+QMdiSubWindow* current_sub() {
+    QMdiSubWindow* sub = g.mdi ? g.mdi->currentSubWindow() : nullptr;
+    return sub && sub->isVisible() ? sub : nullptr;
+}
+
 void flush_repaints() {
     std::vector<WindowPtr> pending;
     pending.swap(g.repaint_pending);
@@ -242,12 +248,13 @@ void first_show(const WindowPtr& window) {
     sub->setMaximumSize(limit);
     sub->resize(QSize(std::min(limit.width(), std::max(area.width() * 4 / 5, 200)),
                       std::min(limit.height(), std::max(area.height() * 4 / 5, 120))));
-    if (!g.mdi->currentSubWindow() || g.mdi->currentSubWindow() == sub) {
+    if (!current_sub() || current_sub() == sub) {
         g.mdi->setActiveSubWindow(sub);
         window->view->setFocus();
     }
     window->view->update_scroll_ranges();
     window->view->viewport()->update();
+    show_menu(current_sub() != nullptr);
 }
 
 }  // namespace
@@ -277,7 +284,7 @@ bool frame_create(const std::string& app_name) {
 
     // The full bar while a text window is active, the minimal one otherwise.
     QObject::connect(g.mdi, &QMdiArea::subWindowActivated, g.frame, [](QMdiSubWindow*) {
-        show_menu(g.mdi->currentSubWindow() != nullptr);
+        show_menu(current_sub() != nullptr);
     });
 
     g.repaint_timer = new QTimer(g.frame);
@@ -382,17 +389,15 @@ void ui_window_closed(const WindowPtr& window) {
     TextSubWindow* sub = sub_of(window);
     if (!sub) return;
     sub->setWindowTitle(title_of(window));
-    if (sub->findChild<QShortcut*>(QStringLiteral("close"))) return;
+    if (sub->property("close_item").toBool()) return;
+    sub->setProperty("close_item", true);
+    // Ctrl+F4 itself reaches the window through its key handling.
     QAction* close = new QAction(QStringLiteral("&Close\tCtrl+F4"), sub);
     QObject::connect(close, &QAction::triggered, sub, [sub] { sub->close(); });
     if (QMenu* menu = sub->systemMenu()) {
         menu->addSeparator();
         menu->addAction(close);
     }
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), sub);
-    shortcut->setObjectName(QStringLiteral("close"));
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-    QObject::connect(shortcut, &QShortcut::activated, sub, [sub] { sub->close(); });
 }
 
 void ui_destroy_window(const WindowPtr& window) {
@@ -406,8 +411,7 @@ void ui_repaint_soon(const WindowPtr& window) {
 }
 
 WindowPtr ui_active_window() {
-    if (!g.mdi) return nullptr;
-    QMdiSubWindow* sub = g.mdi->currentSubWindow();
+    QMdiSubWindow* sub = current_sub();
     auto* view = sub ? dynamic_cast<TextView*>(sub->widget()) : nullptr;
     return view ? view->window() : nullptr;
 }

@@ -68,6 +68,7 @@ void TextScreen::reset(int columns, int rows) {
     rows_ = rows;
     cells_.assign(static_cast<std::size_t>(columns) * rows, Cell{U' ', kDefaultText, kDefaultBackground});
     pieces_.assign(static_cast<std::size_t>(rows), Piece{});
+    extents_.assign(static_cast<std::size_t>(rows), 0);
     row_map_.resize(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) row_map_[static_cast<std::size_t>(r)] = r;
     region_ = Region{1, 1, rows, columns};
@@ -99,6 +100,9 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
         blank_write = true;
     }
     const int right = region_.right;
+    const bool wrap = wrap_;
+    const std::uint8_t fg = fg_;
+    const std::uint8_t bg = bg_;
     int i = 0;
     for (;;) {
         // One run: up to a NUL, LF or CR, or (wrap on) through the character
@@ -117,13 +121,14 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
             } else {
                 ch = decode(bytes, count, i, encoding);
             }
-            if (column <= right) cells[column - 1] = Cell{ch, fg_, bg_};
+            if (column <= right) cells[column - 1] = Cell{ch, fg, bg};
             ++column;
-            if (wrap_ && column > right) {
+            if (wrap && column > right) {
                 wrapped = true;
                 break;
             }
         }
+        if (column > start) note_extent(row, std::min(column, right + 1) - 1);
         const int stored_end = std::min(column, right + 1);
         if (stored_end > start) store_run(row, start, stored_end, blank_write);
         cursor_column_ += column - start;
@@ -169,9 +174,22 @@ void TextScreen::line_feed() {
     }
 }
 
+void TextScreen::note_extent(int row, int column) {
+    int& extent = extents_[static_cast<std::size_t>(phys(row))];
+    if (column > extent) extent = column;
+}
+
 void TextScreen::clear_row_part(int row, int first, int last) {
     if (last < first) return;
-    std::fill_n(cells_of(row) + (first - 1), last - first + 1, Cell{U' ', fg_, bg_});
+    // Cells past the row's extent are blank on black already.
+    int& extent = extents_[static_cast<std::size_t>(phys(row))];
+    const int end = bg_ == kDefaultBackground ? std::min(last, extent) : last;
+    if (end >= first) std::fill_n(cells_of(row) + (first - 1), end - first + 1, Cell{U' ', fg_, bg_});
+    if (bg_ != kDefaultBackground) {
+        extent = std::max(extent, last);
+    } else if (last >= extent) {
+        extent = std::min(extent, first - 1);
+    }
 }
 
 void TextScreen::scroll_region_up() {
@@ -209,6 +227,7 @@ void TextScreen::scroll_region_up() {
         if (row < g.bottom) {
             std::memcpy(cells_of(row) + (g.left - 1), row_cells(row + 1) + (g.left - 1),
                         static_cast<std::size_t>(width) * sizeof(Cell));
+            note_extent(row, std::min(g.right, extents_[static_cast<std::size_t>(phys(row + 1))]));
             const Piece below = piece(row + 1);
             if (below.first != 0) add(std::max(below.first, g.left), std::min(below.end, g.right + 1), below.blank_write);
         } else {
@@ -240,6 +259,7 @@ bool TextScreen::erase_left() {
     const int column = cursor_abs_column();
     if (column > region_.right) return true;
     cells_of(row)[column - 1] = Cell{U' ', fg_, bg_};
+    if (bg_ != kDefaultBackground) note_extent(row, column);
     store_run(row, column, column + 1, false);
     trim_piece(row);
     return true;

@@ -100,6 +100,7 @@ private:
     void line_feed();
     void scroll_region_up();
     void clear_row_part(int abs_row, int first_column, int last_column);
+    void note_extent(int abs_row, int column);
     void trim_piece(int abs_row);
 
     int columns_ = 0;
@@ -107,6 +108,9 @@ private:
     std::vector<Cell> cells_;     // physical rows of columns_ cells
     std::vector<Piece> pieces_;   // one per physical row
     std::vector<int> row_map_;    // screen row - 1 -> physical row
+    // Per physical row: the cells after this many columns are blanks on
+    // black, so that clearing a row touches only what was written.
+    std::vector<int> extents_;
     Region region_{1, 1, 0, 0};
     int cursor_column_ = 1;
     int cursor_row_ = 1;

@@ -257,6 +257,11 @@ void TextView::type_text(const QString& text) {
 
 void TextView::keyPressEvent(QKeyEvent* event) {
     if (shortcut(event) || scroll_key(event)) return;
+    if (event->key() == Qt::Key_F4 && (event->modifiers() & Qt::ControlModifier)) {
+        // The MDI child's Close: refused while the window's unit is open.
+        if (QWidget* sub = parentWidget()) sub->close();
+        return;
+    }
     const int key = event->key();
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {

@@ -4,6 +4,10 @@
 // second initialisation.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -110,6 +114,42 @@ TEST(ExitPrompt, EnterInTheStandardBoxChoosesNo) {
     EXPECT_EQ(tagged(run.report, "BOX "),
               std::vector<std::string>{"host_exit_test|Program Terminated with exit code 0\\nExit Window?"});
     EXPECT_EQ(tagged(run.report, "OPEN").size(), 1u) << run.report;
+}
+
+TEST(ExitCommand, MinimalMenuExitClosesWhileTheProgramComputes) {
+    // No text window was ever shown: the minimal menu; the program only
+    // computes and transfers records to files.
+    const ChildRun run = run_child([] {
+        ChildApp app;
+        host::initialise();
+        host::start_calculation(
+            [](int, char**) {
+                for (;;) {
+                    forrtl::g_host->transfer_gate();
+                    usleep(1000);
+                }
+            },
+            app.argc, app.argv);
+        QTimer::singleShot(100, [] {
+            QMainWindow* frame = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* f = qobject_cast<QMainWindow*>(w)) frame = f;
+            }
+            const QList<QAction*> bar = frame->menuBar()->actions();
+            report("BAR " + std::to_string(bar.size()) + " " + bar[0]->text().toStdString());
+            for (QAction* item : bar[0]->menu()->actions()) {
+                report("ITEM " + item->text().toStdString());
+                item->trigger();
+            }
+        });
+        QApplication::exec();
+        return host::exit_code();
+    });
+    ASSERT_FALSE(run.timed_out) << run.report;
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(tagged(run.report, "BAR "), std::vector<std::string>{"1 &File"});
+    EXPECT_EQ(tagged(run.report, "ITEM "), std::vector<std::string>{"E&xit"});
+    EXPECT_TRUE(tagged(run.report, "BOX ").empty());
 }
 
 TEST(FatalPath, BoxThenExitHooksInOrderThenExitCodeMinusOne) {
