@@ -16,7 +16,10 @@ public:
     Reader(int window, int capacity)
         : window_(window), buffer_(static_cast<std::size_t>(capacity) + 1, '\0'),
           thread_([this, capacity] { count_ = ops().read_line(buffer_.data(), capacity, window_); }) {}
-    bool wait_pending() { return pump_until([this] { return host::read_pending(window_) || thread_.done(); }); }
+    // Waits until the read waits and its window is shown (keys reach it).
+    bool wait_pending() {
+        return pump_until([this] { return (host::read_pending(window_) && host::window_shown(window_)) || thread_.done(); });
+    }
     // The line read (after join), or "<-1>".
     std::string line() {
         EXPECT_TRUE(thread_.join());
