@@ -57,7 +57,6 @@ struct WindowRecord {
     // Guarded by the input lock.
     bool reading = false;     // a line read is in progress here
     bool line_ready = false;  // the window's event: set when the line is finished
-    bool waiting = false;     // a calculation thread waits on the event
 
     std::atomic<bool> keep_current{false};
     std::atomic<bool> repaint_requested{false};
@@ -153,7 +152,6 @@ bool gate_holds_this_thread();
 bool shutting_down();
 void pause_program();                 // command 1008 (interface thread)
 void resume_program();                // command 1009
-bool explicitly_paused();
 void set_finished();
 void begin_shutdown();                // close the application (interface thread)
 void calculation_started();

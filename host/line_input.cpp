@@ -266,9 +266,7 @@ int host_read_line(char* buffer, int capacity, int window) {
         ui_post([record] { ui_input_pending(record); });
         if (!on_interface) {
             std::unique_lock lock(g_input_lock);
-            record->waiting = true;
             g_input_cv.wait(lock, [&record] { return record->line_ready || shutting_down(); });
-            record->waiting = false;
             if (!record->line_ready) {
                 // The application is closing: this read never returns.
                 lock.unlock();

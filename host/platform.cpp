@@ -197,8 +197,6 @@ void ui_queue_start() {
     q.started.store(true);
 }
 
-bool ui_queue_started() { return queue().started.load(); }
-
 void ui_post(std::function<void()> task) {
     TaskQueue& q = queue();
     bool wake;

@@ -58,7 +58,6 @@ void platform_lower_thread_priority();
 // interface thread.  ui_post queues a task and returns; ui_call runs it on
 // the interface thread and waits for it (directly when called there).
 void ui_queue_start();
-bool ui_queue_started();
 void ui_post(std::function<void()> task);
 void ui_call(const std::function<void()>& task);
 

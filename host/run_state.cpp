@@ -122,11 +122,6 @@ RunState run_state() {
     return g_state;
 }
 
-bool explicitly_paused() {
-    std::lock_guard lock(g_run_lock);
-    return g_explicit_pause;
-}
-
 bool shutting_down() { return g_shutting_down.load(std::memory_order_acquire); }
 
 bool gate_holds_this_thread() {
@@ -373,6 +368,9 @@ void fatal(int code, const char* module, int line) {
         std::memcpy(hooks, g_exit_hooks, sizeof hooks);
     }
     for (int i = 0; i < count; ++i) hooks[i]();
+    // On the calculation thread the units can be closed safely (nothing
+    // else writes them), so the files keep every record written.
+    if (!is_interface_thread()) forrtl::for_exit_handler();
     ProcessEnd end = g_process_end.load();
     (end ? end : default_process_end)(-1);
 }

@@ -11,7 +11,13 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <filesystem>
+#include <fstream>
+
+#include "for_startup.h"
 #include "for_stop.h"
+#include "listing.h"
+#include "statements.h"
 #include "host_test_support.h"
 
 namespace {
@@ -181,6 +187,35 @@ TEST(FatalPath, BoxThenExitHooksInOrderThenExitCodeMinusOne) {
     EXPECT_EQ(hooks[0], "0");
     EXPECT_EQ(hooks[1], "1");
     EXPECT_EQ(hooks[2], "2");
+}
+
+TEST(FatalPath, OnTheCalculationThreadFilesKeepTheirRecords) {
+    char pattern[] = "/tmp/loxnar_fatal_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string path = std::string(pattern) + "/unit20.txt";
+    const ChildRun run = run_child([&] {
+        setenv("FORT20", path.c_str(), 1);
+        ChildApp app;
+        host::initialise();
+        host::start_calculation(
+            [](int argc, char** argv) {
+                forrtl::for_rtl_init(argc, argv, 0);
+                // The first record goes out at once (the file is cut after
+                // it); the second is held in a write-behind block.
+                calculator::write_formatted(20, calculator::kBanner.data());
+                calculator::write_formatted(20, calculator::kBanner.data());
+                host::fatal(4, "windows.cpp", 7);
+            },
+            app.argc, app.argv);
+        QApplication::exec();
+        return 0;
+    });
+    ASSERT_FALSE(run.timed_out) << run.report;
+    EXPECT_EQ(run.exit_status, 255);
+    std::ifstream in(path, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written, "     LOXNAR calculates d(hkl)\r\n     LOXNAR calculates d(hkl)\r\n");
+    std::filesystem::remove_all(pattern);
 }
 
 TEST(FatalPath, TestHookObservesTheExitCode) {
