@@ -83,10 +83,12 @@ void start_calculation(Program program, int argc, char** argv) {
 int run_windowed(int argc, char** argv, Program program) {
     static int qt_argc;
     qt_argc = argc;
-    QApplication app(qt_argc, argv);
+    // Never destroyed: the process ends right after (the calculation thread
+    // may still be parked inside the run-time).
+    auto* app = new QApplication(qt_argc, argv);
     if (initialise() != 0) return 0;
     start_calculation(program, qt_argc, argv);
-    app.exec();
+    app->exec();
     return exit_code();
 }
 

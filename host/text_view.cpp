@@ -17,13 +17,6 @@ namespace host {
 
 namespace {
 
-constexpr QRgb kPalette[16] = {
-    qRgb(0, 0, 0),       qRgb(0, 0, 128),   qRgb(0, 128, 0),   qRgb(0, 128, 128),
-    qRgb(128, 0, 0),     qRgb(128, 0, 128), qRgb(128, 128, 0), qRgb(192, 192, 192),
-    qRgb(128, 128, 128), qRgb(0, 0, 255),   qRgb(0, 255, 0),   qRgb(0, 255, 255),
-    qRgb(255, 0, 0),     qRgb(255, 0, 255), qRgb(255, 255, 0), qRgb(255, 255, 255),
-};
-
 void (*g_first_paint_hook)() = nullptr;
 bool g_first_paint_done = false;
 
@@ -31,20 +24,9 @@ bool g_first_paint_done = false;
 
 void set_first_paint_hook(void (*hook)()) { g_first_paint_hook = hook; }
 
-QColor palette_colour(int index) {
-    if (index >= 0 && index < 16) return QColor(kPalette[index]);
-    return QColor(64, 64, 64);
-}
-
-TextView::TextView(WindowPtr window) : window_(std::move(window)) {
-    const HostFacts& f = facts();
-    font_ = platform_cell_font(f.font_pixel_size);
-    cell_width_ = f.cell_width;
-    cell_height_ = f.cell_height;
-    const QFontMetrics metrics(font_);
-    ascent_ = metrics.ascent();
-    exact_advance_ = metrics.horizontalAdvance(QLatin1Char('M')) == cell_width_ &&
-                     metrics.horizontalAdvance(QLatin1Char('i')) == cell_width_;
+TextView::TextView(WindowPtr window) : window_(std::move(window)), font_(CellFont::make()) {
+    cell_width_ = font_.cell_width;
+    cell_height_ = font_.cell_height;
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAttribute(Qt::WA_NoSystemBackground);
     viewport()->setAutoFillBackground(false);
@@ -119,51 +101,8 @@ void TextView::paintEvent(QPaintEvent* event) {
     }
     const int width = last_column - first_column + 1;
     if (width > 0 && last_row >= first_row) {
-        painter.setFont(font_);
-        QString run;
-        run.reserve(width);
-        const Cell* row_cells = cells_.data();
-        for (int row = first_row; row <= last_row; ++row, row_cells += width) {
-            const int y = (row - 1) * cell_height_ - v_offset;
-            // Backgrounds other than black, run by run.
-            for (int k = 0; k < width;) {
-                const std::uint8_t bg = row_cells[k].bg;
-                int end = k + 1;
-                while (end < width && row_cells[end].bg == bg) ++end;
-                if (bg != 0) {
-                    painter.fillRect((first_column - 1 + k) * cell_width_ - h_offset, y, (end - k) * cell_width_,
-                                     cell_height_, palette_colour(bg));
-                }
-                k = end;
-            }
-            // Text, one run per colour.
-            for (int k = 0; k < width;) {
-                const std::uint8_t fg = row_cells[k].fg;
-                int end = k + 1;
-                while (end < width && row_cells[end].fg == fg) ++end;
-                run.clear();
-                bool blank_run = true;
-                for (int j = k; j < end; ++j) {
-                    const char32_t ch = row_cells[j].ch;
-                    if (ch != U' ') blank_run = false;
-                    run.append(QChar::fromUcs4(ch));
-                }
-                if (!blank_run) {
-                    painter.setPen(palette_colour(fg));
-                    const int x = (first_column - 1 + k) * cell_width_ - h_offset;
-                    if (exact_advance_ && run.size() == end - k) {
-                        painter.drawText(x, y + ascent_, run);
-                    } else {
-                        for (int j = k; j < end; ++j) {
-                            if (row_cells[j].ch == U' ') continue;
-                            painter.drawText((first_column - 1 + j) * cell_width_ - h_offset, y + ascent_,
-                                             QString::fromUcs4(&row_cells[j].ch, 1));
-                        }
-                    }
-                }
-                k = end;
-            }
-        }
+        paint_cells(painter, font_, cells_.data(), width, last_row - first_row + 1,
+                    QPoint((first_column - 1) * cell_width_ - h_offset, (first_row - 1) * cell_height_ - v_offset));
     }
     // The caret: the cursor's cell, scan lines first..last of 8, inverted.
     const QRect previous_caret = last_caret_;

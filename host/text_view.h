@@ -5,17 +5,14 @@
 #pragma once
 
 #include <QAbstractScrollArea>
-#include <QFont>
 #include <QTimer>
 
 #include <vector>
 
 #include "host_state.h"
+#include "text_render.h"
 
 namespace host {
-
-// The 16 standard colours of the palette; entries 16 and above are grey.
-QColor palette_colour(int index);
 
 class TextView : public QAbstractScrollArea {
 public:
@@ -46,11 +43,9 @@ private:
     QRect caret_rect() const;
 
     WindowPtr window_;
-    QFont font_;
-    int ascent_ = 12;
+    CellFont font_;
     int cell_width_ = 8;
     int cell_height_ = 16;
-    bool exact_advance_ = true;  // the font's advance is the cell width
     QTimer caret_timer_;
     bool caret_visible_ = true;
     std::vector<Cell> cells_;    // the visible cells, copied under the output lock

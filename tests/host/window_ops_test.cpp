@@ -7,7 +7,9 @@
 #include <QMdiSubWindow>
 #include <QScrollBar>
 
+#include "host_state.h"
 #include "host_test_support.h"
+#include "text_render.h"
 
 namespace {
 
@@ -133,6 +135,37 @@ TEST(WindowOps, ViewScrollsWithoutMovingTheCursorAndStaysWithinTheVirtualScreen)
     const QScreen* screen = QGuiApplication::primaryScreen();
     EXPECT_LE(area->viewport()->width(), screen->size().width());
     EXPECT_LE(area->viewport()->height(), screen->size().height());
+    on_calc([&] { return ops().close_window(w, 0); });
+}
+
+// The picture of the whole virtual screen (for Save, Print and a graphics
+// Copy) is rendered from the cells: the display's size, white text on black.
+TEST(WindowOps, PictureOfTheVirtualScreenIsRenderedFromTheCells) {
+    const int w = on_calc([] { return ops().open_window("Unit 14"); });
+    on_calc([&] { return write(w, "\r\n    M"); });  // M in column 5 of row 2
+    const host::WindowPtr record = host::window_for(w);
+    ASSERT_NE(record, nullptr);
+    QImage image;
+    {
+        std::lock_guard lock(record->output_lock);
+        image = host::render_screen(*record, host::CellFont::make());
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    EXPECT_EQ(image.size(), screen->size());
+    auto lit = [&](int column, int row) {  // pixels of the cell that are not black
+        const host::CellFont font = host::CellFont::make();
+        int n = 0;
+        for (int y = 0; y < font.cell_height; ++y) {
+            for (int x = 0; x < font.cell_width; ++x) {
+                n += image.pixel((column - 1) * font.cell_width + x, (row - 1) * font.cell_height + y) != qRgb(0, 0, 0);
+            }
+        }
+        return n;
+    };
+    EXPECT_GT(lit(5, 2), 10);
+    EXPECT_EQ(lit(4, 2), 0);
+    EXPECT_EQ(lit(6, 2), 0);
+    EXPECT_EQ(lit(5, 1), 0);
     on_calc([&] { return ops().close_window(w, 0); });
 }
 
