@@ -86,7 +86,9 @@ const HostFacts& facts();
 
 // ---------------------------------------------------------------------------
 // Windows (windows.cpp).
-WindowPtr window_for(int number);                 // nullptr when invalid or empty
+// The window of a number (null when invalid or empty).  The reference is
+// the calling thread's own copy, valid until its next call.
+const WindowPtr& window_for(int number);
 WindowPtr window_at_slot(int slot);
 int open_window(const char* title);               // -1 when no slot is free
 // Draws bytes into the window (configuring it on first use) and asks for a

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace host {
 
 namespace {
@@ -36,6 +40,47 @@ char32_t decode(const char* bytes, int count, int& i, Encoding encoding) {
 
 bool blank(const Cell& c) { return c.ch == U' '; }
 
+// A cell as the 64-bit word it is stored as.
+std::uint64_t cell_word(char32_t ch, std::uint8_t fg, std::uint8_t bg) {
+    return ch | (std::uint64_t{fg} << 32) | (std::uint64_t{bg} << 40);
+}
+
+// Stores the leading plain ASCII characters of bytes[0..max) (anything below
+// 0x80 but NUL, LF and CR) into cells, each with `attributes` (the colours of
+// cell_word); returns how many.  Output of records is mostly such runs.
+int store_ascii(const char* bytes, int max, Cell* cells, std::uint64_t attributes) {
+    int n = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i attr = _mm_set1_epi64x(static_cast<long long>(attributes));
+    while (n + 16 <= max) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + n));
+        const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
+        if ((_mm_movemask_epi8(stop) | _mm_movemask_epi8(v)) != 0) break;
+        // 16 bytes widened to 16 words of 64 bits.
+        const __m128i halves[2] = {_mm_unpacklo_epi8(v, zero), _mm_unpackhi_epi8(v, zero)};
+        auto* out = reinterpret_cast<__m128i*>(cells + n);
+        for (const __m128i& h : halves) {
+            const __m128i quarters[2] = {_mm_unpacklo_epi16(h, zero), _mm_unpackhi_epi16(h, zero)};
+            for (const __m128i& q : quarters) {
+                _mm_storeu_si128(out++, _mm_or_si128(_mm_unpacklo_epi32(q, zero), attr));
+                _mm_storeu_si128(out++, _mm_or_si128(_mm_unpackhi_epi32(q, zero), attr));
+            }
+        }
+        n += 16;
+    }
+#endif
+    for (; n < max; ++n) {
+        const auto b = static_cast<unsigned char>(bytes[n]);
+        if (b == '\0' || b == '\n' || b == '\r' || b >= 0x80) break;
+        const std::uint64_t word = b | attributes;
+        std::memcpy(&cells[n], &word, sizeof word);
+    }
+    return n;
+}
+
 }  // namespace
 
 int utf8_sequence_length(unsigned char lead) {
@@ -66,11 +111,12 @@ void append_utf8(std::string& out, char32_t ch) {
 void TextScreen::reset(int columns, int rows) {
     columns_ = columns;
     rows_ = rows;
-    cells_.assign(static_cast<std::size_t>(columns) * rows, Cell{U' ', kDefaultText, kDefaultBackground});
+    cells_.assign(static_cast<std::size_t>(columns) * rows, Cell{U' ', kDefaultText, kDefaultBackground, 0});
     pieces_.assign(static_cast<std::size_t>(rows), Piece{});
     extents_.assign(static_cast<std::size_t>(rows), 0);
-    row_map_.resize(static_cast<std::size_t>(rows));
+    row_map_.assign(static_cast<std::size_t>(rows) * 2, 0);
     for (int r = 0; r < rows; ++r) row_map_[static_cast<std::size_t>(r)] = r;
+    ring_start_ = 0;
     region_ = Region{1, 1, rows, columns};
     cursor_column_ = 1;
     cursor_row_ = 1;
@@ -112,7 +158,21 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
         Cell* cells = cells_of(row);
         int column = start;
         bool wrapped = false;
+        const std::uint64_t attributes = cell_word(0, fg, bg);
         while (i < count) {
+            if (column <= right) {
+                const int room = right - column + 1;
+                const int k = store_ascii(bytes + i, std::min(count - i, room), cells + (column - 1), attributes);
+                i += k;
+                column += k;
+                if (wrap && column > right) {
+                    wrapped = true;
+                    break;
+                }
+                if (i >= count) break;
+            }
+            // A line end, a NUL, a multibyte character, or past the right
+            // column with wrap off.
             const auto b = static_cast<unsigned char>(bytes[i]);
             if (b == '\0' || b == '\n' || b == '\r') break;
             char32_t ch = b;
@@ -121,7 +181,7 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
             } else {
                 ch = decode(bytes, count, i, encoding);
             }
-            if (column <= right) cells[column - 1] = Cell{ch, fg, bg};
+            if (column <= right) cells[column - 1] = Cell{ch, fg, bg, 0};
             ++column;
             if (wrap && column > right) {
                 wrapped = true;
@@ -184,7 +244,11 @@ void TextScreen::clear_row_part(int row, int first, int last) {
     // Cells past the row's extent are blank on black already.
     int& extent = extents_[static_cast<std::size_t>(phys(row))];
     const int end = bg_ == kDefaultBackground ? std::min(last, extent) : last;
-    if (end >= first) std::fill_n(cells_of(row) + (first - 1), end - first + 1, Cell{U' ', fg_, bg_});
+    if (end >= first) {
+        const std::uint64_t word = cell_word(U' ', fg_, bg_);
+        Cell* cells = cells_of(row) + (first - 1);
+        for (int k = 0; k <= end - first; ++k) std::memcpy(&cells[k], &word, sizeof word);
+    }
     if (bg_ != kDefaultBackground) {
         extent = std::max(extent, last);
     } else if (last >= extent) {
@@ -197,9 +261,18 @@ void TextScreen::scroll_region_up() {
     if (g.left == 1 && g.right == columns_) {
         // The whole width: the rows' indices move, the cells stay where they
         // are; the top row's physical row becomes the new, empty bottom row.
-        auto first = row_map_.begin() + (g.top - 1);
-        auto last = row_map_.begin() + g.bottom;
-        std::rotate(first, first + 1, last);
+        if (g.top == 1 && g.bottom == rows_) {
+            auto map = row_map_.begin();
+            map[ring_start_ + rows_] = map[ring_start_];
+            if (++ring_start_ == rows_) {
+                std::copy(map + rows_, map + 2 * rows_, map);
+                ring_start_ = 0;
+            }
+        } else {
+            auto first = row_map_.begin() + (ring_start_ + g.top - 1);
+            auto last = row_map_.begin() + (ring_start_ + g.bottom);
+            std::rotate(first, first + 1, last);
+        }
         clear_row_part(g.bottom, 1, columns_);
         piece_of(g.bottom) = Piece{};
         return;
@@ -258,7 +331,7 @@ bool TextScreen::erase_left() {
     const int row = cursor_abs_row();
     const int column = cursor_abs_column();
     if (column > region_.right) return true;
-    cells_of(row)[column - 1] = Cell{U' ', fg_, bg_};
+    cells_of(row)[column - 1] = Cell{U' ', fg_, bg_, 0};
     if (bg_ != kDefaultBackground) note_extent(row, column);
     store_run(row, column, column + 1, false);
     trim_piece(row);

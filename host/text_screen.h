@@ -23,7 +23,9 @@ struct Cell {
     char32_t ch;
     std::uint8_t fg;  // palette index of the text colour
     std::uint8_t bg;  // palette index of the background colour
+    std::uint16_t unused;  // always 0
 };
+static_assert(sizeof(Cell) == 8, "a cell is stored as one 64-bit word");
 
 // A row's piece of the text store: columns first .. end - 1 (1-based,
 // absolute) hold what was written; first == 0 when the row was never
@@ -92,7 +94,7 @@ public:
     std::string text(int first_row, int last_row, const char* line_end) const;
 
 private:
-    int phys(int row) const { return row_map_[static_cast<std::size_t>(row - 1)]; }
+    int phys(int row) const { return row_map_[static_cast<std::size_t>(ring_start_ + row - 1)]; }
     Cell* cells_of(int row) { return &cells_[static_cast<std::size_t>(phys(row)) * columns_]; }
     Piece& piece_of(int row) { return pieces_[static_cast<std::size_t>(phys(row))]; }
 
@@ -107,7 +109,11 @@ private:
     int rows_ = 0;
     std::vector<Cell> cells_;     // physical rows of columns_ cells
     std::vector<Piece> pieces_;   // one per physical row
-    std::vector<int> row_map_;    // screen row - 1 -> physical row
+    // Screen row r is physical row row_map_[ring_start_ + r - 1].  The map
+    // has room for twice the rows, so that scrolling the whole screen moves
+    // the start by one (and copies the map down once every `rows` scrolls).
+    std::vector<int> row_map_;
+    int ring_start_ = 0;
     // Per physical row: the cells after this many columns are blanks on
     // black, so that clearing a row touches only what was written.
     std::vector<int> extents_;

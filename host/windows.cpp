@@ -15,6 +15,9 @@ namespace {
 
 std::mutex g_table_lock;
 WindowPtr g_slots[kWindowSlots];
+// Changed under the table lock whenever a slot changes, so that a thread
+// can keep the window it looked up last while the table stays the same.
+std::atomic<unsigned> g_table_generation{0};
 int g_default_window = kFirstWindow;
 // The window selected last by any thread: the interface thread's current
 // window.
@@ -44,6 +47,7 @@ WindowPtr open_locked(const char* title) {
     for (int slot = 0; slot < kWindowSlots; ++slot) {
         if (!g_slots[slot]) {
             g_slots[slot] = new_record(slot, title);
+            g_table_generation.fetch_add(1, std::memory_order_release);
             return g_slots[slot];
         }
     }
@@ -80,10 +84,23 @@ Encoding current_encoding() {
     return g_code_page.load(std::memory_order_relaxed) == 65001 ? Encoding::Utf8 : Encoding::SingleByte;
 }
 
-WindowPtr window_for(int number) {
-    if (!valid_number(number)) return nullptr;
+const WindowPtr& window_for(int number) {
+    // The calling thread's last look-up, kept while the table is unchanged.
+    struct LastLookup {
+        int number = 0;
+        unsigned generation = 0;
+        WindowPtr window;
+    };
+    thread_local LastLookup last;
+    static const WindowPtr kNone;
+    if (!valid_number(number)) return kNone;
+    const unsigned generation = g_table_generation.load(std::memory_order_acquire);
+    if (last.number == number && last.generation == generation) return last.window;
     std::lock_guard lock(g_table_lock);
-    return g_slots[number - kFirstWindow];
+    last.window = g_slots[number - kFirstWindow];
+    last.number = number;
+    last.generation = g_table_generation.load(std::memory_order_relaxed);
+    return last.window;
 }
 
 WindowPtr window_at_slot(int slot) {
@@ -156,7 +173,7 @@ void configure_window(const WindowPtr& window) {
 }
 
 void request_repaint(const WindowPtr& window) {
-    if (window->repaint_requested.exchange(true)) return;
+    if (window->repaint_requested.load(std::memory_order_relaxed) || window->repaint_requested.exchange(true)) return;
     if (is_interface_thread()) {
         ui_repaint_soon(window);
     } else {
@@ -198,7 +215,10 @@ void forget_window(const WindowPtr& window) {
     {
         std::lock_guard lock(g_table_lock);
         const int slot = window->number - kFirstWindow;
-        if (g_slots[slot] == window) g_slots[slot].reset();
+        if (g_slots[slot] == window) {
+            g_slots[slot].reset();
+            g_table_generation.fetch_add(1, std::memory_order_release);
+        }
     }
     window_forgotten_for_input(window);
 }
@@ -208,9 +228,9 @@ void forget_window(const WindowPtr& window) {
 
 int host_write_text(const char* text, int length, int window, int mode) {
     gate_pass();
-    const WindowPtr record = window_for(window);
-    if (!record || record->closed.load() || length < 0) return -1;
     ensure_thread_record();
+    const WindowPtr& record = window_for(window);  // the thread's copy: no other look-up below
+    if (!record || record->closed.load() || length < 0) return -1;
     if (mode == 1) return set_line_buffer(text, length);
     if (record->keep_current.load()) {
         t_current = window;
@@ -276,6 +296,7 @@ int host_close_window(int window, int keep) {
         {
             std::lock_guard lock(g_table_lock);
             g_slots[window - kFirstWindow].reset();
+            g_table_generation.fetch_add(1, std::memory_order_release);
         }
         record->closed.store(true);
         ui_post([record] { ui_destroy_window(record); });

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "for_lub.h"
 #include "for_startup.h"
+#include "for_stmt.h"
 #include "for_stop.h"
-#include "listing.h"
-#include "statements.h"
 #include "host_test_support.h"
 
 namespace {
@@ -202,8 +202,13 @@ TEST(FatalPath, OnTheCalculationThreadFilesKeepTheirRecords) {
                 forrtl::for_rtl_init(argc, argv, 0);
                 // The first record goes out at once (the file is cut after
                 // it); the second is held in a write-behind block.
-                calculator::write_formatted(20, calculator::kBanner.data());
-                calculator::write_formatted(20, calculator::kBanner.data());
+                static const char kFormat[] = "('record')";
+                const std::uint8_t no_items[2] = {forrtl::ITEM_END_OF_LIST, 0};
+                for (int i = 0; i < 2; ++i) {
+                    forrtl::format_write_begin(20, forrtl::SF_FORMAT_TEXT,
+                                               reinterpret_cast<const std::uint8_t*>(kFormat), sizeof kFormat - 1,
+                                               no_items, nullptr);
+                }
                 host::fatal(4, "windows.cpp", 7);
             },
             app.argc, app.argv);
@@ -214,7 +219,7 @@ TEST(FatalPath, OnTheCalculationThreadFilesKeepTheirRecords) {
     EXPECT_EQ(run.exit_status, 255);
     std::ifstream in(path, std::ios::binary);
     const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(written, "     LOXNAR calculates d(hkl)\r\n     LOXNAR calculates d(hkl)\r\n");
+    EXPECT_EQ(written, "record\r\nrecord\r\n");
     std::filesystem::remove_all(pattern);
 }
 

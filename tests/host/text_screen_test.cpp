@@ -64,6 +64,37 @@ TEST(TextScreen, ControlCharactersWrapAndLineEnds) {
     }
 }
 
+// Long runs take the 16-characters-at-a-time way; its stops must match the
+// character-by-character rules.
+TEST(TextScreen, LongRunsWrapAndStopAsSingleCharacters) {
+    struct Row {
+        const char* label;
+        int columns;
+        std::string text;
+        Encoding encoding;
+        const char* store;
+        int column, row;
+    };
+    const std::string a100(100, 'A');
+    const Row rows[] = {
+        {"100 characters on 40 columns", 40, a100, Encoding::SingleByte,
+         "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA|AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA|AAAAAAAAAAAAAAAAAAAA", 21, 3},
+        {"a multibyte character inside a block", 20, "abcdefghij\xC3\xA9klmnopqrstuvwxyz0123", Encoding::Utf8,
+         "abcdefghij\xC3\xA9klmnopqrs|tuvwxyz0123", 12, 2},
+        {"CR LF inside a block", 40, "0123456789ABCDEFGHIJ\r\nXYZ", Encoding::SingleByte, "0123456789ABCDEFGHIJ|XYZ", 4, 2},
+        {"a high byte as one cell, single-byte", 40, "0123456789\xE9" "0123456789ABCDEF", Encoding::SingleByte,
+         "0123456789\xC3\xA9" "0123456789ABCDEF", 28, 1},
+    };
+    for (const Row& r : rows) {
+        TextScreen s;
+        s.reset(r.columns, 4);
+        const Written w = write_all(s, {r.text}, r.encoding);
+        EXPECT_EQ(w.text, r.store) << r.label;
+        EXPECT_EQ(w.column, r.column) << r.label;
+        EXPECT_EQ(w.row, r.row) << r.label;
+    }
+}
+
 TEST(TextScreen, LineFeedOnTheLastRowScrollsTheTopRowAway) {
     TextScreen s;
     s.reset(6, 3);
@@ -75,6 +106,10 @@ TEST(TextScreen, LineFeedOnTheLastRowScrollsTheTopRowAway) {
     // Many scrolls: only indices move; the store and cells stay consistent.
     for (int i = 0; i < 1000; ++i) write_all(s, {std::to_string(i) + "\r\n"});
     EXPECT_EQ(s.text(1, 3, "|"), "998|999");
+    // Rows 2-3 only, full width: row 1 stays.
+    s.set_region({2, 1, 3, 6});
+    write_all(s, {"\n", "x\r\ny\r\n"});
+    EXPECT_EQ(s.text(1, 3, "|"), "998|y");
 }
 
 TEST(TextScreen, NarrowRegionScrollsOnlyItsColumns) {
