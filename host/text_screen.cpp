@@ -81,6 +81,16 @@ int store_ascii(const char* bytes, int max, Cell* cells, std::uint64_t attribute
     return n;
 }
 
+// Sets `count` cells to the cell word `word`.
+void fill_cells(Cell* cells, int count, std::uint64_t word) {
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i pair = _mm_set1_epi64x(static_cast<long long>(word));
+    for (; k + 2 <= count; k += 2) _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + k), pair);
+#endif
+    for (; k < count; ++k) std::memcpy(&cells[k], &word, sizeof word);
+}
+
 }  // namespace
 
 int utf8_sequence_length(unsigned char lead) {
@@ -234,21 +244,12 @@ void TextScreen::line_feed() {
     }
 }
 
-void TextScreen::note_extent(int row, int column) {
-    int& extent = extents_[static_cast<std::size_t>(phys(row))];
-    if (column > extent) extent = column;
-}
-
 void TextScreen::clear_row_part(int row, int first, int last) {
     if (last < first) return;
     // Cells past the row's extent are blank on black already.
     int& extent = extents_[static_cast<std::size_t>(phys(row))];
     const int end = bg_ == kDefaultBackground ? std::min(last, extent) : last;
-    if (end >= first) {
-        const std::uint64_t word = cell_word(U' ', fg_, bg_);
-        Cell* cells = cells_of(row) + (first - 1);
-        for (int k = 0; k <= end - first; ++k) std::memcpy(&cells[k], &word, sizeof word);
-    }
+    if (end >= first) fill_cells(cells_of(row) + (first - 1), end - first + 1, cell_word(U' ', fg_, bg_));
     if (bg_ != kDefaultBackground) {
         extent = std::max(extent, last);
     } else if (last >= extent) {

@@ -102,7 +102,10 @@ private:
     void line_feed();
     void scroll_region_up();
     void clear_row_part(int abs_row, int first_column, int last_column);
-    void note_extent(int abs_row, int column);
+    void note_extent(int abs_row, int column) {
+        int& extent = extents_[static_cast<std::size_t>(phys(abs_row))];
+        if (column > extent) extent = column;
+    }
     void trim_piece(int abs_row);
 
     int columns_ = 0;
