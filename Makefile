@@ -3,12 +3,14 @@
 
 BUILD      ?= build
 SAN_BUILD  ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= quartz
-PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
+              qt6-base-dev fonts-liberation xvfb xdotool
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build test test-release test-sanitize run bench bench-e2e bench-e2e-profile clean
+.PHONY: all deps configure build test test-release test-sanitize test-tsan run bench bench-e2e bench-e2e-profile bench-host clean
 
 all: build
 
@@ -27,6 +29,9 @@ $(BUILD)/CMakeCache.txt: | deps
 $(SAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLOXNAR_SANITIZE=ON
 
+$(TSAN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOXNAR_TSAN=ON
+
 configure: $(BUILD)/CMakeCache.txt
 
 build: deps $(BUILD)/CMakeCache.txt
@@ -40,11 +45,19 @@ test-sanitize: deps $(SAN_BUILD)/CMakeCache.txt
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-test: test-release test-sanitize
+# ThreadSanitizer over the windowed host's tests only (the calculation
+# thread drawing while the interface thread paints, scrolls and pauses).
+test-tsan: deps $(TSAN_BUILD)/CMakeCache.txt
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target host_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/host/tsan.supp \
+	  ctest -L host --output-on-failure -j $(JOBS)
+
+test: test-release test-sanitize test-tsan
 
 run: build
 	cd examples && echo $(EXAMPLE) | ../$(BUILD)/loxnar --console
 	@echo "--- examples/$(EXAMPLE).imp.dat ---" && cat examples/$(EXAMPLE).imp.dat
+	@echo "--- in a window: cd examples && ../$(BUILD)/loxnar   (needs a display; type $(EXAMPLE) and Enter)"
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && $$b; done
@@ -57,5 +70,14 @@ bench-e2e: deps $(BUILD)/CMakeCache.txt
 bench-e2e-profile: deps $(BUILD)/CMakeCache.txt
 	bench/run_e2e.sh -b $(BUILD) --profile
 
+# The windowed host: output into a shown window (offscreen), the end-to-end
+# run through the host against console mode, the time to the first paint
+# under Xvfb.
+bench-host: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target host_window_bench host_run
+	$(BUILD)/bench/host_window_bench
+	bench/run_e2e.sh -b $(BUILD) --host
+	bench/first_paint.sh -b $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end benchmark of the loxnar program.
 #
-#   bench/run_e2e.sh [-n CASES] [-r RUNS] [-b BUILD_DIR] [--profile]
+#   bench/run_e2e.sh [-n CASES] [-r RUNS] [-b BUILD_DIR] [--host] [--profile]
 #
 # Builds loxnar, the case generator (bench/e2e_gen.cpp) and the lower-bound
 # peer (bench/peers/e2e_peer.cpp), writes an entry data file of CASES
@@ -13,6 +13,12 @@
 # and reports cases per second (wall and CPU), the sizes of the results file
 # and the console output, the time per written record, and the CPU seconds
 # of loxnar and of the peer with their ratio (medians over the runs).
+#
+# --host runs the same cases through the windowed host as well (Qt's
+# offscreen platform; bench/host_run.cpp types the entry name and answers
+# the exit prompt), alternating with the console runs, checks that its
+# results file matches the console run's (stamps aside), and reports its
+# best wall time against the console's.
 #
 # --profile adds:
 #   - write(2) calls counted with strace;
@@ -29,12 +35,14 @@ CASES=10000
 RUNS=5
 BUILD=build
 PROFILE=0
+HOST=0
 while [ $# -gt 0 ]; do
     case "$1" in
     -n) CASES="$2"; shift 2 ;;
     -r) RUNS="$2"; shift 2 ;;
     -b) BUILD="$2"; shift 2 ;;
     --profile) PROFILE=1; shift ;;
+    --host) HOST=1; shift ;;
     -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_e2e.sh: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -45,10 +53,13 @@ cd "$ROOT"
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$BUILD" -j "$(nproc)" --target loxnar e2e_gen e2e_peer >/dev/null
+TARGETS="loxnar e2e_gen e2e_peer"
+[ "$HOST" = 1 ] && TARGETS="$TARGETS host_run"
+cmake --build "$BUILD" -j "$(nproc)" --target $TARGETS >/dev/null
 LOXNAR="$ROOT/$BUILD/loxnar"
 GEN="$ROOT/$BUILD/bench/e2e_gen"
 PEER="$ROOT/$BUILD/bench/e2e_peer"
+HOST_RUN="$ROOT/$BUILD/bench/host_run"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-e2e.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -91,10 +102,18 @@ echo "build:   $BUILD ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$ROOT/$BUILD/C
 gen bench "$CASES"
 sed 's/^/input:   /' bench.summary
 
+# The stamps of a listing masked, to compare two runs' results files.
+masked() { sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#' "$1"; }
+host_once() {  # NAME: the same run through the windowed host (offscreen)
+    rm -f "$1.imp.dat"
+    QT_QPA_PLATFORM=offscreen "$HOST_RUN" "$1" >"$1.host.out" 2>"$1.host.stderr"
+}
+
 TIMEFORMAT='%3R %3U %3S'
 best_wall=""
 : >cpu.loxnar
 : >cpu.peer
+best_host=""
 for run in $(seq 1 "$RUNS"); do
     set +e
     { time run_once bench; } 2>bench.time
@@ -141,6 +160,29 @@ for run in $(seq 1 "$RUNS"); do
     if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
         best_wall=$wall best_user=$user best_sys=$sys
     fi
+    if [ "$HOST" = 1 ]; then
+        masked bench.imp.dat >bench.console.masked
+        set +e
+        { time host_once bench; } 2>bench.host.time
+        status=$?
+        set -e
+        if [ "$status" -ne 0 ]; then
+            echo "host_run ended with status $status:" >&2
+            cat bench.host.stderr bench.host.time >&2
+            exit 1
+        fi
+        read -r hwall huser hsys <bench.host.time
+        if ! masked bench.imp.dat | cmp -s - bench.console.masked; then
+            echo "the windowed host's results file differs from the console run's" >&2
+            exit 1
+        fi
+        awk -v run="$run" -v n="$CASES" -v w="$hwall" -v u="$huser" -v s="$hsys" -v c="$wall" \
+            'BEGIN { printf "host %d:  wall %.3f s (user %.3f, sys %.3f): %.0f cases/s wall, %.2fx the console run before it\n",
+                     run, w, u, s, n / w, w / c }'
+        if [ -z "$best_host" ] || awk -v a="$hwall" -v b="$best_host" 'BEGIN { exit !(a < b) }'; then
+            best_host=$hwall best_huser=$huser best_hsys=$hsys
+        fi
+    fi
 done
 file_bytes=$(stat -c %s bench.imp.dat)
 console_bytes=$(stat -c %s bench.console)
@@ -157,6 +199,13 @@ awk -v l="$(median <cpu.loxnar)" -v p="$(median <cpu.peer)" -v runs="$RUNS" 'BEG
     printf "peer (bench/peers/e2e_peer.cpp): the same bytes; CPU seconds, median of %d runs: loxnar %.3f, peer %.3f, ratio %.2f\n",
            runs, l, p, l / p
 }'
+
+if [ "$HOST" = 1 ]; then
+    awk -v n="$CASES" -v w="$best_host" -v u="$best_huser" -v s="$best_hsys" -v c="$best_wall" 'BEGIN {
+        printf "windowed host (offscreen), best run: %.0f cases/s wall (user %.3f s, sys %.3f s of %.3f s wall): %.2fx the best console run\n",
+               n / w, u, s, w, w / c
+    }'
+fi
 
 [ "$PROFILE" = 1 ] || exit 0
 

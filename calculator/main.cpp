@@ -1,12 +1,14 @@
 // loxnar: lists the lattice planes (hkl) of a crystal's unit cell whose
 // spacing lies in a window, with their Bragg angles.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "calculation_run.h"
 #include "for_diags.h"
 #include "for_startup.h"
+#include "host.h"
 
 namespace {
 
@@ -19,9 +21,32 @@ const char kUsage[] =
     "writes the stamped listing to NAME.imp.dat (an old one is deleted after\n"
     "a warning). The banner, stamps and plane table also go to the console.\n"
     "\n"
-    "  --console   run on standard input and output (the default)\n"
+    "When a display is available (DISPLAY or WAYLAND_DISPLAY is set, or\n"
+    "QT_QPA_PLATFORM names a platform) the console is a window: type the entry\n"
+    "name there; at the end the program asks whether to close the window.\n"
+    "Without a display, or with --console, it runs on standard input and\n"
+    "output.\n"
+    "\n"
+    "  --console   run on standard input and output, even with a display\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n";
+
+bool set(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// The window needs a display: an X server, a Wayland compositor, or a Qt
+// platform named explicitly (offscreen, for instance).
+bool display_available() { return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"); }
+
+// The calculation: the run-time's initialisation, then the main program.
+// The calculator's floating-point option word is 0: every exception stays
+// masked.
+void run_program(int argc, char** argv) {
+    forrtl::for_rtl_init(argc, argv, 0);
+    calculator::calculation_run();
+}
 
 }  // namespace
 
@@ -30,6 +55,7 @@ int main(int argc, char** argv) {
     // run-time sees, where the remaining arguments supply file names that a
     // unit is missing.
     std::vector<char*> runtime_args{argv[0]};
+    bool console = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
@@ -39,7 +65,10 @@ int main(int argc, char** argv) {
             std::puts("loxnar " LOXNAR_VERSION);
             return 0;
         }
-        if (std::strcmp(argv[i], "--console") == 0) continue;
+        if (std::strcmp(argv[i], "--console") == 0) {
+            console = true;
+            continue;
+        }
         if (std::strncmp(argv[i], "--", 2) == 0) {
             std::fprintf(stderr, "loxnar: unknown option '%s'\nTry 'loxnar --help'.\n", argv[i]);
             return 2;
@@ -47,9 +76,14 @@ int main(int argc, char** argv) {
         runtime_args.push_back(argv[i]);
     }
     runtime_args.push_back(nullptr);
+    const int runtime_argc = static_cast<int>(runtime_args.size()) - 1;
     forrtl::for_install_exception_handlers();
-    // The calculator's floating-point option word is 0: every exception
-    // stays masked.
-    forrtl::for_rtl_init(static_cast<int>(runtime_args.size()) - 1, runtime_args.data(), 0);
-    calculator::calculation_run();
+    if (!console && display_available()) {
+        const int code = host::run_windowed(runtime_argc, runtime_args.data(), run_program);
+        // The calculation thread may still be parked inside the run-time:
+        // no static destructors under its feet.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    run_program(runtime_argc, runtime_args.data());
 }

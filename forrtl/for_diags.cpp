@@ -214,7 +214,7 @@ void show_line(Status code, int shown_number, const char* message) {
     const char* dump = std::getenv("f77_dump_flag");
     if (!dump) dump = std::getenv("kesfort_dump_flag");
     if (dump && (dump[0] == 'Y' || dump[0] == 'y')) std::abort();
-    if (g_host && g_host->program_exit) g_host->program_exit(1);
+    if (g_host && g_host->program_exit) g_host->program_exit(exit_code);
     for_terminate(exit_code);
 }
 

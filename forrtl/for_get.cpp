@@ -220,6 +220,7 @@ int for_device_read(Lub* lub, char* buffer, int capacity) {
         buffer[n] = '\n';
         return n + 1;
     }
+    if (g_host && g_host->transfer_gate) g_host->transfer_gate();
     for (;;) {
         ssize_t n = read(lub->handle, buffer, static_cast<std::size_t>(capacity));
         if (n < 0) {

@@ -31,6 +31,10 @@ struct HostOps {
     int (*choose_file)(char* buffer, int capacity, const char* title);
     int (*program_exit)(int exit_code);
     int (*set_code_page)(int code_page);
+    // Optional (may be nullptr): called before each record is transferred
+    // to or from a file or device that is not a window, so that a paused
+    // program stops there as it does at the window operations.
+    void (*transfer_gate)();
 };
 
 // The registered host, or nullptr when the run-time runs on its own.

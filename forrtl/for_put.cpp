@@ -384,6 +384,7 @@ int for_device_write(Lub* lub, const char* bytes, int count) {
         }
         return g_host->write_text(bytes, count, window, 0) == count ? count : -1;
     }
+    if (g_host && g_host->transfer_gate) g_host->transfer_gate();
     if (lub->write_behind) return for_wbuf_write(lub, bytes, count);
     int done = 0;
     while (done < count) {

@@ -295,7 +295,8 @@ TEST_F(Diags, HostMessageBoxes) {
     EXPECT_EQ(ended, 0xC000001DLL);
     ASSERT_EQ(g_boxes.size(), 1u);
     EXPECT_EQ(bracket(g_boxes[0].text), bracket("forrtl: severe (29): file not found, unit 10, file quartz.dat\r\n"));
-    EXPECT_EQ(g_program_exits, std::vector<int>{1});
+    // The host is told the code the program ends with, for its exit prompt.
+    EXPECT_EQ(g_program_exits, std::vector<int>{static_cast<int>(0xC000001Du)});
 
     g_boxes.clear();
     g_program_exits.clear();
@@ -306,7 +307,7 @@ TEST_F(Diags, HostMessageBoxes) {
     EXPECT_EQ(bracket(g_boxes[0].text), bracket("M6201: MATH\r\n- sqrt: DOMAIN error"));
     EXPECT_EQ(g_boxes[0].title, "run-time error ");
     EXPECT_EQ(g_boxes[0].style, unsigned(MB_TASK_MODAL | MB_ICON_ERROR));
-    EXPECT_EQ(g_program_exits, std::vector<int>{1});
+    EXPECT_EQ(g_program_exits, std::vector<int>{3});
 }
 
 TEST_F(Diags, EnvSwitchTruthTable) {

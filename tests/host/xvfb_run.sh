@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# loxnar in its window on a real X display (Xvfb), driven as a user would
+# with xdotool: type the entry name and Enter, answer the exit prompt with
+# Enter (No: the window stays), leave with Ctrl+C; the results file must be
+# the expected listing and the exit status 0.
+#
+#   tests/host/xvfb_run.sh LOXNAR SOURCE_DIR
+#
+# Skipped (status 77) without Xvfb or xdotool.  With LOXNAR_SCREENSHOT_DIR
+# set, screenshots of the listing and of the prompt are saved there.
+set -uo pipefail
+
+LOXNAR=$1
+SOURCE=$2
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing: skipped"; exit 77; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-xvfb.XXXXXX")
+display=:$((100 + RANDOM % 800))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+XVFB=$!
+PID=""
+cleanup() {
+    [ -n "$PID" ] && kill "$PID" 2>/dev/null
+    kill "$XVFB" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+export DISPLAY=$display
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+fail() {
+    echo "FAILED: $*"
+    [ -f "$WORK/loxnar.err" ] && sed 's/^/  stderr: /' "$WORK/loxnar.err"
+    exit 1
+}
+# Waits up to $2 tenths of a second for the command $1 to succeed.
+wait_for() {
+    for _ in $(seq "$2"); do
+        eval "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+shot() {
+    [ -n "${LOXNAR_SCREENSHOT_DIR:-}" ] || return 0
+    if command -v import >/dev/null; then
+        import -window root "$LOXNAR_SCREENSHOT_DIR/loxnar-$1.png"
+    elif command -v xwd >/dev/null; then
+        xwd -root -silent >"$LOXNAR_SCREENSHOT_DIR/loxnar-$1.xwd"
+    fi
+}
+
+wait_for '[ -e /tmp/.X11-unix/X${display#:} ]' 50 || fail "Xvfb did not start"
+cp "$SOURCE/examples/quartz.dat" "$WORK/"
+cd "$WORK"
+"$LOXNAR" >loxnar.out 2>loxnar.err &
+PID=$!
+
+wait_for 'xdotool search --onlyvisible --name "^loxnar$" >/dev/null 2>&1' 100 || fail "no window"
+window=$(xdotool search --onlyvisible --name '^loxnar$' | head -1)
+xdotool windowfocus --sync "$window" 2>/dev/null
+sleep 0.3
+xdotool type --delay 20 quartz
+xdotool key Return
+wait_for 'grep -q "ENDING TIME" quartz.imp.dat 2>/dev/null' 100 || fail "no listing in quartz.imp.dat"
+# The exit prompt is a second window with the program's name.
+windows() { xdotool search --onlyvisible --name '^loxnar$' 2>/dev/null | wc -l; }
+wait_for '[ "$(windows)" -ge 2 ]' 100 || fail "no exit prompt"
+sleep 0.2
+shot prompt
+xdotool key Return  # the prompt's default: No, the window stays
+wait_for '[ "$(windows)" -eq 1 ]' 100 || fail "the prompt stayed"
+sleep 0.3
+kill -0 "$PID" 2>/dev/null || fail "the application closed on No"
+shot listing
+xdotool key ctrl+c  # Exit
+wait_for '! kill -0 $PID 2>/dev/null' 100 || fail "Ctrl+C did not close the application"
+wait "$PID"
+status=$?
+PID=""
+[ "$status" -eq 0 ] || fail "exit status $status"
+sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#' quartz.imp.dat |
+    cmp -s - "$SOURCE/examples/expected/quartz.imp.dat" || fail "quartz.imp.dat differs from the expected listing"
+echo "passed"
