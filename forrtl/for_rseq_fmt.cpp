@@ -569,7 +569,7 @@ Status take_input_field(InputRecord& record, const InputEdit& edit, const InputI
         record.pos += w;
     } else if (options.pad) {
         field = InputField{start, avail, w};
-        record.pos += w;
+        record.pos = advanced_position(record.pos, w);
     } else if (options.standard_rules) {
         return status_of(MSG_TOO_MUCH_DATA);
     } else {

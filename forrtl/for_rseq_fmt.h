@@ -7,6 +7,7 @@
 // knows about units or files.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "for_format.h"
@@ -52,6 +53,16 @@ struct InputRecord {
     std::int32_t length;
     std::int32_t pos;
 };
+
+// Moves past fields, literals and positioning beyond a record's end stop
+// here: far beyond any record a buffer holds, and far from wrapping around.
+constexpr std::int32_t kInputPositionLimit = INT32_MAX / 2;
+
+// `pos` advanced by `n` characters, no further than kInputPositionLimit.
+constexpr std::int32_t advanced_position(std::int32_t pos, std::int32_t n) {
+    const std::int64_t to = std::int64_t(pos) + n;
+    return to > kInputPositionLimit ? kInputPositionLimit : std::int32_t(to);
+}
 
 // A data edit descriptor as the editing receives it: the category of the
 // format program (FC_I, FC_F0, ...), w, d (m for I, O, Z, B), and the
