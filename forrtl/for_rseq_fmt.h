@@ -136,6 +136,14 @@ bool text_to_integer(const InputField& field, BlankMode blank, bool& negative,
 bool text_to_real(const InputField& field, BlankMode blank, std::int32_t d, std::int32_t scale,
                   int size, void* out);
 
+// The value of a real field without implied fraction digits or scale
+// factor, written in a short form that text_to_real reads as the same value
+// (sign, the significant digits kept, exponent): at most kCompactRealText
+// characters into `out`.  A field text_to_real refuses gives a text it
+// refuses too.  Returns the length written.
+constexpr std::int32_t kCompactRealText = 40;
+std::int32_t compact_real_text(const InputField& field, BlankMode blank, char* out);
+
 // The real (-1)^negative * mantissa * 10^exp10 for a mantissa below 10^19,
 // correctly rounded to `size` 4 or 8 bytes and stored into `out`; false on
 // an overflow of the precision.  The short way for a scanner that has
