@@ -434,7 +434,9 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
             for_report(code, 2, unit, name);
         else
             for_report(code, 0);
-        result = static_cast<int>(number);
+        // Reported and not severe: the program goes on, and a statement
+        // without an error branch has no message number to return.
+        result = 0;
     }
 
     // 6. The action on the unit.

@@ -429,10 +429,11 @@ TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
     EXPECT_TRUE(exists("listing.txt"));
     EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n");
 
-    // Without an error branch the information is shown and the program goes on.
+    // Without an error branch the information is shown, the program goes on
+    // and the statement's result is 0.
     ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
     ::testing::internal::CaptureStderr();
-    close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc);
+    EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "forrtl: info (5): requested disposition modified, file not deleted, unit 17, file " +
                   path("listing.txt") + "\r\n");
