@@ -94,7 +94,7 @@ bool for_wbuf_enabled() { return g_enabled.load(); }
 
 void for_wbuf_attach(Lub* lub) {
     if (lub->write_behind || lub->window_unit || lub->char_device || lub->handle < 0 ||
-        lub->handle == STDERR_FILENO)
+        lub->handle == STDERR_FILENO || lub->device_code == 0)
         return;
     struct stat st;
     if (fstat(lub->handle, &st) != 0 || !S_ISREG(st.st_mode)) return;

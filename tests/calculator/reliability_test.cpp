@@ -1,0 +1,236 @@
+// The loxnar program driven through its failure paths from outside: odd
+// entry names, full disks, closed standard descriptors, broken pipes and
+// signals in the middle of a run.  Each test starts build/loxnar in a fresh
+// folder with fork and exec, so that it can set the descriptors, limits and
+// signals the case needs, and waits for it with a time limit: a run that
+// hangs is killed and fails the test.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
+// One case of the quartz example; `cases` of them make an entry data file
+// (continuation flags 1 ... 1 0).
+std::string entry_of(int cases) {
+    std::string text;
+    for (int i = 0; i < cases; ++i) {
+        text += "alpha-quartz SiO2, trigonal P3(2)21, Cu K-alpha1\n"
+                "4.9134 4.9134 5.4052 90.0 90.0 120.0\n"
+                "1 3 0 0 0 0 0  1.50 5.00  5 5 5  1.5406\n";
+        text += i + 1 < cases ? "1\n" : "0\n";
+    }
+    return text;
+}
+
+// How the program is started.
+struct Launch {
+    std::string typed;              // standard input (a file), unless `input_pipe`
+    bool input_pipe = false;        // standard input is a pipe the test writes `typed` to and holds open
+    bool output_pipe = false;       // standard output is a pipe the test reads
+    std::vector<int> closed;        // standard descriptors closed for the run
+    rlim_t file_size = RLIM_INFINITY;
+};
+
+Launch typed(const std::string& text) {
+    Launch how;
+    how.typed = text;
+    return how;
+}
+
+struct Outcome {
+    int status = -1;      // exit status, 128 + signal when killed by one, -2 when it hung
+    std::string out, err;
+};
+
+class LoxnarFailures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/loxnar-fail-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        if (!mount_.empty()) umount2(mount_.c_str(), MNT_DETACH);
+        fs::remove_all(dir_);
+    }
+
+    void entry(const std::string& name, const std::string& text) { write_file(dir_ / (name + ".dat"), text); }
+    std::string results(const std::string& name) { return read_file(dir_ / name); }
+
+    // Starts loxnar --console in `folder` (the test's folder by default).
+    pid_t start(const Launch& how, const fs::path& folder = {}) {
+        const fs::path where = folder.empty() ? dir_ : folder;
+        if (!how.input_pipe) write_file(dir_ / "stdin.txt", how.typed);
+        int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
+        if (how.input_pipe && pipe(in_pipe) != 0) return -1;
+        if (how.output_pipe && pipe(out_pipe) != 0) return -1;
+        const std::string in_path = (dir_ / "stdin.txt").string();
+        const std::string out_path = (dir_ / "stdout.txt").string();
+        const std::string err_path = (dir_ / "stderr.txt").string();
+        const std::string binary = LOXNAR_BINARY_DIR "/loxnar";
+        const std::string cwd = where.string();
+        pid_t pid = fork();
+        if (pid != 0) {
+            if (how.input_pipe) {
+                close(in_pipe[0]);
+                input_ = in_pipe[1];
+                if (!how.typed.empty() && write(input_, how.typed.data(), how.typed.size()) < 0) return -1;
+            }
+            if (how.output_pipe) {
+                close(out_pipe[1]);
+                output_ = out_pipe[0];
+            }
+            return pid;
+        }
+        // The child: async-signal-safe calls only, up to the exec.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGXFSZ}) signal(s, SIG_DFL);
+        int in = how.input_pipe ? in_pipe[0] : open(in_path.c_str(), O_RDONLY);
+        int out = how.output_pipe ? out_pipe[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (int fd = 3; fd < 1024; ++fd) close(fd);
+        for (int fd : how.closed) close(fd);
+        if (how.file_size != RLIM_INFINITY) {
+            struct rlimit limit {how.file_size, how.file_size};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execl(binary.c_str(), binary.c_str(), "--console", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    // Waits for the program, killing it after `seconds`.
+    Outcome finish(pid_t pid, int seconds = 60) {
+        Outcome o;
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        pid_t done = 0;
+        while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            o.status = -2;
+        } else {
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (input_ >= 0) close(input_);
+        if (output_ >= 0) close(output_);
+        input_ = output_ = -1;
+        o.out = read_file(dir_ / "stdout.txt");
+        o.err = read_file(dir_ / "stderr.txt");
+        return o;
+    }
+
+    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder)); }
+
+    // A tmpfs of `kib` KiB mounted on a folder of the test; empty when the
+    // machine does not let the test mount one.
+    fs::path small_disk(int kib) {
+        const fs::path at = dir_ / "disk";
+        fs::create_directory(at);
+        const std::string options = "size=" + std::to_string(kib) + "k";
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) return {};
+        mount_ = at.string();
+        return at;
+    }
+
+    fs::path dir_;
+    std::string mount_;
+    int input_ = -1, output_ = -1;
+};
+
+}  // namespace
+
+// Entry names the user may type.  A NUL inside the name is a file name
+// error that touches no file (cut at the NUL the name would be "qu", the
+// entry data file, found as an old results file and deleted).  AUX and COM1
+// with an extension are ordinary files, not the serial line.  A directory
+// where a file is expected is refused as access denied (9).
+TEST_F(LoxnarFailures, OddEntryNames) {
+    const std::string one_case = entry_of(1);
+    write_file(dir_ / "qu", one_case);
+    entry("aux", one_case);
+    entry("com1", one_case);
+    fs::create_directory(dir_ / "folder.dat");
+    entry("busy", one_case);
+    fs::create_directory(dir_ / "busy.imp.dat");
+    struct Row {
+        std::string typed;
+        int status;
+        std::string err_tail;  // how standard error ends ("" nothing on it)
+        std::string results;   // the results file the run leaves ("" none)
+    } rows[] = {
+        {std::string("qu\0x\n", 5), 43, "forrtl: severe (43): file name specification error, unit 10, file unknown\r\n",
+         ""},
+        {"aux\n", 0, "", "aux.imp.dat"},
+        {"com1\n", 0, "", "com1.imp.dat"},
+        {"folder\n", 9, "permission to access file denied, unit 10, file " + (dir_ / "folder.dat").string() + "\r\n",
+         ""},
+        {"busy\n", 9, "permission to access file denied, unit 15, file " + (dir_ / "busy.imp.dat").string() + "\r\n",
+         ""},
+    };
+    for (const Row& row : rows) {
+        Outcome r = run(typed(row.typed));
+        EXPECT_EQ(r.status, row.status) << row.typed << r.err;
+        if (row.err_tail.empty()) {
+            EXPECT_EQ(r.err, "") << row.typed;
+        } else {
+            EXPECT_TRUE(ends_with(r.err, row.err_tail)) << row.typed << r.err;
+        }
+        if (!row.results.empty()) {
+            EXPECT_EQ(count_of(results(row.results), " LOXNAR RESULTS\r\n"), 1) << row.typed;
+        }
+    }
+    EXPECT_EQ(read_file(dir_ / "qu"), one_case);
+    EXPECT_FALSE(fs::exists(dir_ / "qu.imp.dat"));
+    EXPECT_TRUE(fs::is_directory(dir_ / "busy.imp.dat"));
+}
