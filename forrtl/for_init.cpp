@@ -95,6 +95,25 @@ int current_code_page() {
     return code_page;
 }
 
+// A standard descriptor the program was started without is taken by
+// /dev/null opened the other way round (input for writing, output for
+// reading).  So the run-time's own descriptors (the console-event pipe) and
+// the files that units open later never land on 0, 1 or 2, where the
+// console units would take them for the console, and those units still
+// find the descriptor unusable: a read from a closed standard input fails
+// (39) instead of waiting on a pipe, a write to a closed standard output
+// fails (38).
+void occupy_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int stand_in = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (stand_in >= 0 && stand_in != fd) {
+            dup2(stand_in, fd);
+            close(stand_in);
+        }
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -105,6 +124,8 @@ Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
     // 2. Once per process: the lock is never released.
     Status status = for_take_lock(g_init_done_lock);
     if (status != 0) return status;
+    // Before any descriptor of the run-time is made.
+    occupy_closed_standard_descriptors();
     // 3. The thread's last system error.
     errno = 0;
     // 4. Console control events.

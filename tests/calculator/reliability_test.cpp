@@ -234,3 +234,33 @@ TEST_F(LoxnarFailures, OddEntryNames) {
     EXPECT_FALSE(fs::exists(dir_ / "qu.imp.dat"));
     EXPECT_TRUE(fs::is_directory(dir_ / "busy.imp.dat"));
 }
+
+// A standard descriptor closed at the start: the program does not wait on
+// a descriptor of its own in its place.  Closed standard input is a failed
+// read of the entry name (39), closed standard output a failed write of the
+// banner (38); closed standard error loses the diagnostics only.
+TEST_F(LoxnarFailures, ClosedStandardDescriptors) {
+    entry("quartz", entry_of(2));
+    struct Row {
+        int closed;
+        int status;
+        std::string err_tail;
+    } rows[] = {
+        {0, 39, "forrtl: severe (39): error during read, unit 5, file CONIN$\r\n"},
+        {1, 38, "forrtl: severe (38): error during write, unit 6, file CONOUT$\r\n"},
+        {2, 0, ""},
+    };
+    for (const Row& row : rows) {
+        fs::remove(dir_ / "quartz.imp.dat");
+        Launch how;
+        how.input_pipe = true;  // held open: a read of it would wait for ever
+        how.typed = "quartz\n";
+        how.closed = {row.closed};
+        Outcome r = finish(start(how), 20);
+        EXPECT_EQ(r.status, row.status) << "closed " << row.closed << ": " << r.err;
+        EXPECT_TRUE(ends_with(r.err, row.err_tail)) << "closed " << row.closed << ": " << r.err;
+        if (row.status == 0) {
+            EXPECT_EQ(count_of(results("quartz.imp.dat"), " LOXNAR RESULTS\r\n"), 2);
+        }
+    }
+}
