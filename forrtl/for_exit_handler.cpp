@@ -20,6 +20,8 @@ namespace {
 // Taken by the first call and never released.
 std::atomic<std::int32_t> g_exit_lock{0};
 
+std::atomic<Status> g_exit_failure{0};
+
 void report_trap_counts() {
     const TrapCounts counts{g_fp_trap_counts.underflow.load(), g_fp_trap_counts.overflow.load(),
                             g_fp_trap_counts.divide.load(), g_fp_trap_counts.invalid.load()};
@@ -27,6 +29,13 @@ void report_trap_counts() {
 }
 
 }  // namespace
+
+Status for_exit_failure() { return g_exit_failure.load(); }
+
+void for_note_exit_failure(Status code) {
+    Status none = 0;
+    g_exit_failure.compare_exchange_strong(none, code);
+}
 
 bool for_exit_handler_running() { return g_exit_lock.load(std::memory_order_acquire) != 0; }
 

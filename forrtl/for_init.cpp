@@ -114,7 +114,34 @@ void occupy_closed_standard_descriptors() {
     }
 }
 
+// The signals the run-time set to be ignored (bit n for signal n), given
+// back to their default in the child processes it starts.
+std::atomic<std::uint64_t> g_ignored_by_us{0};
+
+// Ignores `signal_number` unless the program has a disposition of its own
+// for it (a handler, or ignoring it already).
+void ignore_if_default(int signal_number) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(signal_number, &ignore, nullptr) == 0) g_ignored_by_us.fetch_or(std::uint64_t(1) << signal_number);
+}
+
 }  // namespace
+
+void for_default_signals_for_child() {
+    const std::uint64_t ignored = g_ignored_by_us.load();
+    for (int signal_number = 1; signal_number < 64; ++signal_number) {
+        if (!(ignored & (std::uint64_t(1) << signal_number))) continue;
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        sigaction(signal_number, &dfl, nullptr);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Initialisation.
@@ -126,6 +153,10 @@ Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
     if (status != 0) return status;
     // Before any descriptor of the run-time is made.
     occupy_closed_standard_descriptors();
+    // A write past the file size limit fails (EFBIG, so 38 for the record
+    // that crosses it) instead of killing the process with its records
+    // held back.
+    ignore_if_default(SIGXFSZ);
     // 3. The thread's last system error.
     errno = 0;
     // 4. Console control events.
@@ -237,11 +268,12 @@ const char* event_text(int event) {
 void for_console_event(int event) {
     for_report(status_of(MSG_ABORT_EVENT), 1, event_text(event));
     for_exit_handler();
-    if (g_host && g_host->program_exit) g_host->program_exit(event);
+    const int exit_code = for_exit_code(event);
+    if (g_host && g_host->program_exit) g_host->program_exit(exit_code);
     // Other threads may still be running: end at once without running the
     // process's exit procedures under their feet, after flushing stdio.
     std::fflush(nullptr);
-    std::_Exit(event);
+    std::_Exit(exit_code);
 }
 
 void for_install_console_handler() {

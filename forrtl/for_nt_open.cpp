@@ -22,6 +22,7 @@
 
 #include "for_host.h"
 #include "for_open_params.h"
+#include "for_startup.h"
 #include "for_wbuf.h"
 
 namespace forrtl {
@@ -521,6 +522,7 @@ int run_command(const char* const argv[], bool wait, bool lower_priority) {
             setsid();
         }
         if (lower_priority) setpriority(PRIO_PROCESS, 0, 10);
+        for_default_signals_for_child();
         execvp(argv[0], const_cast<char* const*>(argv));
         _exit(127);
     }

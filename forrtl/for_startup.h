@@ -34,6 +34,12 @@ extern std::uint32_t g_fp_option_word;
 // initialisation has already run.
 Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options);
 
+// In a child process the run-time starts (print and submit dispositions),
+// before its exec: the signals the run-time ignores for itself (a file size
+// limit, a broken pipe) get their default disposition back.  Only
+// async-signal-safe calls.
+void for_default_signals_for_child();
+
 // Floating-point control from an option word: bits 0-3 unmask underflow,
 // overflow, divide-by-zero and invalid; inexact stays masked.  Bit 16 with
 // bit 9 clear sets flush-to-zero.  Pending exceptions are cleared first.

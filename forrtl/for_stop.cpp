@@ -96,8 +96,9 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
     for_release_unit(lub);
 }
 
-[[noreturn]] void end_run(StopLocks& locks, int exit_code) {
+[[noreturn]] void end_run(StopLocks& locks, int stop_code) {
     for_exit_handler();
+    const int exit_code = for_exit_code(stop_code);
     locks.release();
     if (g_host && g_host->program_exit) g_host->program_exit(exit_code);
     for_terminate(exit_code);

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -261,6 +262,54 @@ TEST_F(LoxnarFailures, ClosedStandardDescriptors) {
         EXPECT_TRUE(ends_with(r.err, row.err_tail)) << "closed " << row.closed << ": " << r.err;
         if (row.status == 0) {
             EXPECT_EQ(count_of(results("quartz.imp.dat"), " LOXNAR RESULTS\r\n"), 2);
+        }
+    }
+}
+
+// A full disk or the file size limit in the middle of a run: the WRITE whose
+// record cannot be stored reports 38 for the results file and ends the run
+// with status 38.  The file keeps whole records only, and the console and
+// the file stop at the same case.
+TEST_F(LoxnarFailures, FullDiskEndsTheRunAtTheRecordThatDoesNotFit) {
+    const std::string forty = entry_of(40);
+    struct Row {
+        const char* label;
+        int disk_kib;  // the run's folder on a tmpfs of this size, or 0
+        rlim_t limit;  // file size limit, or RLIM_INFINITY
+        const char* system_text;
+    } rows[] = {
+        {"24 KiB disk", 24, RLIM_INFINITY, "forrtl: No space left on device\r\n"},
+        {"file size limit", 0, 20000, "forrtl: File too large\r\n"},
+    };
+    for (const Row& row : rows) {
+        fs::path folder = dir_;
+        if (row.disk_kib) {
+            folder = small_disk(row.disk_kib);
+            if (folder.empty()) {
+                std::cout << "[ SKIPPED  ] " << row.label << ": no tmpfs can be mounted here\n";
+                continue;
+            }
+        }
+        write_file(folder / "quartz.dat", forty);
+        fs::remove(folder / "quartz.imp.dat");
+        Launch how = typed("quartz\n");
+        how.file_size = row.limit;
+        Outcome r = run(how, folder);
+        const std::string file = read_file(folder / "quartz.imp.dat");
+        const std::string tail = std::string(row.system_text) + "forrtl: severe (38): error during write, unit 15, file " +
+                                 (folder / "quartz.imp.dat").string() + "\r\n";
+        EXPECT_EQ(r.status, 38) << row.label << r.err;
+        EXPECT_TRUE(ends_with(r.err, tail)) << row.label << r.err;
+        EXPECT_TRUE(ends_with(file, "\r\n")) << row.label;
+        const int in_file = count_of(file, " LOXNAR RESULTS\r\n");
+        const int on_console = count_of(r.out, " LOXNAR RESULTS\r\n");
+        EXPECT_GT(in_file, 3) << row.label;
+        EXPECT_LT(in_file, 40) << row.label;
+        EXPECT_TRUE(on_console == in_file || on_console == in_file + 1)
+            << row.label << ": console " << on_console << ", file " << in_file;
+        if (row.disk_kib) {
+            umount2(mount_.c_str(), MNT_DETACH);
+            mount_.clear();
         }
     }
 }
