@@ -40,6 +40,11 @@ void for_note_exit_failure(Status code) {
 bool for_exit_handler_running() { return g_exit_lock.load(std::memory_order_acquire) != 0; }
 
 void for_exit_handler() {
+    // The thread that ends the run closes the units, once every other
+    // thread stands at a statement boundary; a call from another thread
+    // meanwhile returns at once.
+    if (!for_claim_run_end()) return;
+    for_quiesce_statements(kQuiesceTimeoutMs);
     // The exit lock first, so that a second call (the host's frame
     // destruction after a STOP, a severe error inside the handler) neither
     // reports the counts again nor closes anything.

@@ -7,10 +7,12 @@
 
 namespace forrtl {
 
-// Runs its work once per process (later calls return at once): reports the
-// floating-point trap counts the option word asks for, takes the exit lock
-// for good and, when a file was ever connected, closes every connected unit
-// with the dispositions that stand.
+// Runs its work once per process (later calls return at once): claims the
+// end of the run (a call from another thread while one thread ends it
+// returns), waits until the other threads stand at a statement boundary,
+// reports the floating-point trap counts the option word asks for, takes
+// the exit lock for good and, when a file was ever connected, closes every
+// connected unit with the dispositions that stand.
 void for_exit_handler();
 
 // True once the exit handler has started (the exit lock is held): CLOSE

@@ -81,6 +81,7 @@ bool read_console_line(char* buffer, int capacity, int& length) {
     bool any = false;
     for (;;) {
         char c;
+        for_wait_for_input(STDIN_FILENO);
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return any;

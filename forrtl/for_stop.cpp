@@ -107,6 +107,9 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
 }  // namespace
 
 void for_stop(const char* text, int length, std::uint32_t flags, std::int32_t code, int code_kind) {
+    // Another thread is ending the run (a console event, a severe error):
+    // this one makes no further statement.
+    if (!for_claim_run_end()) for_park_thread();
     StopLocks locks;
     if (g_threading_level >= 2) {
         g_stop_mutex.lock();

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,7 @@ Launch typed(const std::string& text) {
 
 struct Outcome {
     int status = -1;      // exit status, 128 + signal when killed by one, -2 when it hung
+    bool killed = false;  // ended by a signal rather than by exiting
     std::string out, err;
 };
 
@@ -162,6 +164,7 @@ protected:
             o.status = -2;
         } else {
             o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            o.killed = WIFSIGNALED(status);
         }
         if (input_ >= 0) close(input_);
         if (output_ >= 0) close(output_);
@@ -312,4 +315,105 @@ TEST_F(LoxnarFailures, FullDiskEndsTheRunAtTheRecordThatDoesNotFit) {
             mount_.clear();
         }
     }
+}
+
+namespace {
+
+struct EventSignal {
+    int signal_number;
+    int status;
+    std::string message;
+};
+
+const EventSignal kEventSignals[] = {
+    {SIGINT, 0, "forrtl: error (200): program aborting due to control-C event\r\n"},
+    {SIGQUIT, 1, "forrtl: error (200): program aborting due to control-BREAK event\r\n"},
+    {SIGHUP, 2, "forrtl: error (200): program aborting due to menu-CLOSE event\r\n"},
+    {SIGTERM, 143, "forrtl: error (78): process killed (SIGTERM)\r\n"},
+};
+
+}  // namespace
+
+// Console events and SIGTERM at random times during a run of 300 cases,
+// many times over: the calculation makes no further statement once the
+// event is handled, so the run ends with the event's status and its one
+// message, every unit is closed with whole records, the results file holds
+// every case the console showed, and no stray file (fort.10) appears.
+TEST_F(LoxnarFailures, EventsAtRandomTimesEndTheRunCleanly) {
+    entry("quartz", entry_of(300));
+    std::mt19937 random(20260210);
+    for (const EventSignal& ev : kEventSignals) {
+        for (int round = 0; round < 20; ++round) {
+            fs::remove(dir_ / "quartz.imp.dat");
+            pid_t pid = start(typed("quartz\n"));
+            ASSERT_GT(pid, 0);
+            // The results file is opened after the run-time's start-up.
+            for (int i = 0; i < 5000 && !fs::exists(dir_ / "quartz.imp.dat"); ++i) usleep(200);
+            usleep(std::uniform_int_distribution<int>(0, 15000)(random));
+            kill(pid, ev.signal_number);
+            Outcome r = finish(pid, 30);
+            const std::string label = "signal " + std::to_string(ev.signal_number) + " round " + std::to_string(round);
+            const std::string file = results("quartz.imp.dat");
+            const int in_file = count_of(file, " LOXNAR RESULTS\r\n");
+            const int on_console = count_of(r.out, " LOXNAR RESULTS\r\n");
+            EXPECT_FALSE(r.killed) << label;
+            if (r.err.empty()) {
+                // The run was over before the signal came.
+                EXPECT_EQ(r.status, 0) << label;
+                EXPECT_EQ(in_file, 300) << label;
+            } else {
+                EXPECT_EQ(r.status, ev.status) << label;
+                EXPECT_EQ(r.err, ev.message) << label;
+            }
+            EXPECT_TRUE(file.empty() || ends_with(file, "\r\n")) << label;
+            EXPECT_GE(in_file, on_console - 1) << label;
+            EXPECT_FALSE(fs::exists(dir_ / "fort.10")) << label;
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// An event while the program waits for the entry name ends it at once.
+TEST_F(LoxnarFailures, EventWhileWaitingForTheEntryName) {
+    for (const EventSignal& ev : kEventSignals) {
+        Launch how;
+        how.input_pipe = true;  // open, nothing typed
+        pid_t pid = start(how);
+        ASSERT_GT(pid, 0);
+        usleep(200000);
+        kill(pid, ev.signal_number);
+        Outcome r = finish(pid, 10);
+        EXPECT_EQ(r.status, ev.status) << ev.signal_number;
+        EXPECT_FALSE(r.killed) << ev.signal_number;
+        EXPECT_TRUE(ends_with(r.err, ev.message)) << ev.signal_number << r.err;
+    }
+}
+
+// A console that stops reading (loxnar | head -c 200000): the WRITE to the
+// broken pipe fails with 38 on unit 6 and the exit handler closes the
+// results file intact, holding every case the console showed.
+TEST_F(LoxnarFailures, BrokenConsolePipeIsAFailedWrite) {
+    entry("quartz", entry_of(1000));
+    Launch how = typed("quartz\n");
+    how.output_pipe = true;
+    pid_t pid = start(how);
+    ASSERT_GT(pid, 0);
+    std::string shown;
+    char buffer[4096];
+    while (shown.size() < 200000) {
+        ssize_t n = read(output_, buffer, std::min(sizeof buffer, 200000 - shown.size()));
+        if (n <= 0) break;
+        shown.append(buffer, std::size_t(n));
+    }
+    close(output_);
+    output_ = -1;
+    Outcome r = finish(pid, 30);
+    EXPECT_EQ(r.status, 38) << r.err;
+    EXPECT_FALSE(r.killed);
+    EXPECT_TRUE(ends_with(r.err, "forrtl: Broken pipe\r\n"
+                                 "forrtl: severe (38): error during write, unit 6, file CONOUT$\r\n"))
+        << r.err;
+    const std::string file = results("quartz.imp.dat");
+    EXPECT_TRUE(ends_with(file, "\r\n"));
+    EXPECT_GE(count_of(file, " LOXNAR RESULTS\r\n"), count_of(shown, " LOXNAR RESULTS\r\n"));
 }
