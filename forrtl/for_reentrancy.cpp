@@ -129,7 +129,7 @@ void for_input_wait_end() {
     unlist_stopped();
     // Nothing of the statement is touched again once the run is ending: the
     // ending thread may have closed its unit meanwhile.
-    if (for_run_ending_elsewhere()) for_park_thread();
+    if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
 }
 
 bool for_thread_stopped(long owner) {
