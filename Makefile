@@ -8,7 +8,7 @@ EXAMPLE    ?= quartz
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build test test-release test-sanitize run bench bench-e2e bench-e2e-profile clean
+.PHONY: all deps configure build test test-release test-sanitize run bench bench-e2e bench-e2e-profile clean fuzz
 
 all: build
 
@@ -56,6 +56,26 @@ bench-e2e: deps $(BUILD)/CMakeCache.txt
 
 bench-e2e-profile: deps $(BUILD)/CMakeCache.txt
 	bench/run_e2e.sh -b $(BUILD) --profile
+
+# libFuzzer harnesses of fuzz/ (clang), each run for FUZZ_SECONDS seconds;
+# not part of `make test`.  Findings go to $(FUZZ_BUILD)/fuzz-findings/.
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 300
+FUZZ_PACKAGES := cmake make clang-14 libclang-rt-14-dev
+FUZZ_TARGETS  := fuzz_format fuzz_read fuzz_list fuzz_loxnar
+
+fuzz:
+	@missing=""; \
+	for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DLOXNAR_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

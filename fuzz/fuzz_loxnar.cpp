@@ -1,0 +1,84 @@
+// Whole runs of loxnar on entry data files: the input is the entry data
+// file.  Each run types the entry name on standard input (a pipe), reads
+// the cases and writes the results file in a folder of the harness; the end
+// of the run (STOP, a severe error, a math error) comes back here through
+// the run-time's fatal hook, and the units the run left connected are
+// closed before the next input.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "calculation_run.h"
+#include "for_diags.h"
+#include "for_io.h"
+#include "for_startup.h"
+
+namespace {
+
+struct RunEnded {
+    int code;
+};
+
+[[noreturn]] void end_of_run(int code) { throw RunEnded{code}; }
+
+int g_typed = -1;  // the writing end of standard input
+
+// Index bounds and repeat counts in the thousands make a run walk for
+// minutes: that is the program's arithmetic, not a fault of its I/O.  An
+// entry with an integer above 200 (not a fraction's digits) is skipped.
+bool small_numbers(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') continue;
+        const bool fraction = i > 0 && (text[i - 1] == '.' || text[i - 1] == 'e' || text[i - 1] == 'E' ||
+                                        text[i - 1] == 'd' || text[i - 1] == 'D' || text[i - 1] == '+' ||
+                                        text[i - 1] == '-');
+        long value = 0;
+        std::size_t j = i;
+        for (; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j)
+            if (value < 1000000) value = value * 10 + (text[j] - '0');
+        if (!fraction && value > 200) return false;
+        i = j;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    char dir[] = "/tmp/loxnar-fuzz-run-XXXXXX";
+    if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
+    int typed[2];
+    if (pipe(typed) != 0) std::abort();
+    dup2(typed[0], STDIN_FILENO);
+    close(typed[0]);
+    g_typed = typed[1];
+    forrtl::for_set_fatal_hook(end_of_run);
+    forrtl::for_install_exception_handlers();
+    forrtl::for_rtl_init(*argc > 0 ? 1 : 0, *argv, 0);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (size > 2048 || !small_numbers(text)) return 0;
+    const int fd = open("fuzz.dat", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return 0;
+    const bool written = write(fd, data, size) == static_cast<ssize_t>(size);
+    close(fd);
+    unlink("fuzz.imp.dat");
+    if (!written || write(g_typed, "fuzz\n", 5) != 5) return 0;
+    try {
+        calculator::calculation_run();
+    } catch (const RunEnded&) {
+    }
+    // The exit handler closes the units once per process: here they are
+    // closed after every run.
+    forrtl::for_close_all_units();
+    forrtl::g_exit_running = false;
+    return 0;
+}
