@@ -10,7 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "for_lub.h"
+#include "for_units.h"
 #include "forrtl/stmt_items.h"
 
 namespace fuzz {
@@ -92,5 +97,35 @@ struct InternalArea {
         }
     }
 };
+
+// Connects `unit` (through its FORTn variable) to `name` in a scratch
+// folder of the harness; its first statement opens the file.
+inline std::string file_of_unit(std::int32_t unit, const char* name) {
+    static std::string folder;
+    if (folder.empty()) {
+        char pattern[] = "/tmp/loxnar-fuzz-XXXXXX";
+        if (!mkdtemp(pattern)) return {};
+        folder = pattern;
+    }
+    const std::string path = folder + "/" + name;
+    setenv(("FORT" + std::to_string(unit)).c_str(), path.c_str(), 1);
+    return path;
+}
+
+// Writes `bytes` as the whole file `path`.
+inline bool put_file(const std::string& path, std::string_view bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fd);
+    return written;
+}
+
+// CLOSE (unit) with its error branch.
+inline void close_unit(std::int32_t unit) {
+    std::int32_t control = 0;
+    const std::uint8_t keywords[4] = {forrtl::ITEM_END_OF_LIST, 0, 0, 0};
+    forrtl::for_close(&control, unit, forrtl::SF_ERROR_BRANCH, keywords, nullptr);
+}
 
 }  // namespace fuzz

@@ -17,6 +17,7 @@
 #include "for_diags.h"
 #include "for_io.h"
 #include "for_startup.h"
+#include "fuzz_items.h"
 
 namespace {
 
@@ -66,12 +67,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     if (size > 2048 || !small_numbers(text)) return 0;
-    const int fd = open("fuzz.dat", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) return 0;
-    const bool written = write(fd, data, size) == static_cast<ssize_t>(size);
-    close(fd);
+    if (!fuzz::put_file("fuzz.dat", text)) return 0;
     unlink("fuzz.imp.dat");
-    if (!written || write(g_typed, "fuzz\n", 5) != 5) return 0;
+    if (write(g_typed, "fuzz\n", 5) != 5) return 0;
     try {
         calculator::calculation_run();
     } catch (const RunEnded&) {
