@@ -378,9 +378,17 @@ TEST_F(LoxnarFailures, EventWhileWaitingForTheEntryName) {
     for (const EventSignal& ev : kEventSignals) {
         Launch how;
         how.input_pipe = true;  // open, nothing typed
+        how.output_pipe = true;
         pid_t pid = start(how);
         ASSERT_GT(pid, 0);
-        usleep(200000);
+        // The prompt is shown just before the READ of the name.
+        std::string shown;
+        char buffer[256];
+        while (shown.find("(no extension) ??") == std::string::npos) {
+            ssize_t n = read(output_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown.append(buffer, std::size_t(n));
+        }
         kill(pid, ev.signal_number);
         Outcome r = finish(pid, 10);
         EXPECT_EQ(r.status, ev.status) << ev.signal_number;
