@@ -94,6 +94,9 @@ protected:
         char tmpl[] = "/tmp/loxnar-fail-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
+        // Typing into a program that closed its standard input must not
+        // end the test.
+        signal(SIGPIPE, SIG_IGN);
     }
     void TearDown() override {
         if (!mount_.empty()) umount2(mount_.c_str(), MNT_DETACH);
