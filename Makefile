@@ -10,7 +10,7 @@ PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
               qt6-base-dev fonts-liberation xvfb xdotool
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build test test-release test-sanitize test-tsan run bench bench-e2e bench-e2e-profile bench-host clean
+.PHONY: all deps configure build test test-release test-sanitize test-tsan run bench bench-e2e bench-e2e-profile bench-host clean fuzz
 
 all: build
 
@@ -78,6 +78,26 @@ bench-host: deps $(BUILD)/CMakeCache.txt
 	$(BUILD)/bench/host_window_bench
 	bench/run_e2e.sh -b $(BUILD) --host
 	bench/first_paint.sh -b $(BUILD)
+
+# libFuzzer harnesses of fuzz/ (clang), each run for FUZZ_SECONDS seconds;
+# not part of `make test`.  Findings go to $(FUZZ_BUILD)/fuzz-findings/.
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 300
+FUZZ_PACKAGES := cmake make clang-14 libclang-rt-14-dev
+FUZZ_TARGETS  := fuzz_format fuzz_read fuzz_list fuzz_loxnar
+
+fuzz:
+	@missing=""; \
+	for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DLOXNAR_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD)

@@ -8,7 +8,14 @@
 
 #include "geometry.h"
 
+// Everything from here on is compiled for AVX2: GCC takes its target
+// pragma, clang an attribute applied to every function declared up to the
+// end of the file (it ignores the GCC pragma).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC target("avx2")
+#endif
 
 #include "plane_walk.h"
 
@@ -50,3 +57,7 @@ struct Avx2 {
 void walk_avx2(const Case& c, Table& t) { walk_planes<Avx2>(c, t); }
 
 }  // namespace calculator::walk
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif

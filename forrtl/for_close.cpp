@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "for_diags.h"
+#include "for_exit_handler.h"
 #include "for_host.h"
 #include "for_open_params.h"
 #include "for_units.h"
@@ -154,6 +155,7 @@ void for_close_all_units() {
             // first; the remaining units are still closed.
             Status s = for_close_connection(lub, 0);
             if (s != 0) {
+                if (status_severity(s) >= SEV_ERROR) for_note_exit_failure(s);
                 lub->connected = false;
                 if (lub->system_error != 0) {
                     for_report_system_error("forrtl", lub->system_error);

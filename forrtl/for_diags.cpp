@@ -207,8 +207,10 @@ void show_line(Status code, int shown_number, const char* message) {
     std::fflush(stderr);
 }
 
-// The end of the program after a severe error or a math error.
+// The end of the program after a severe error or a math error.  When
+// another thread is already ending the run, this one stops here.
 [[noreturn]] void end_program(int exit_code, unsigned number) {
+    if (!for_claim_run_end()) for_park_thread();
     for_exit_handler();
     if (number != 169 && for_env_switch("FOR_GENERATE_DEBUG_EXCEPTION")) std::raise(SIGTRAP);
     const char* dump = std::getenv("f77_dump_flag");
@@ -252,7 +254,11 @@ IoErrorHooks g_io_error_hooks{};
 void for_set_fatal_hook(FatalHook hook) { g_fatal_hook = hook; }
 
 void for_terminate(int exit_code) {
-    if (g_fatal_hook) g_fatal_hook(exit_code);
+    if (g_fatal_hook) {
+        // A test observes the end and goes on: the run is not ending.
+        for_release_run_end();
+        g_fatal_hook(exit_code);
+    }
     std::exit(exit_code);
 }
 
@@ -434,7 +440,9 @@ int for_handle_io_error(int action, Status code, Lub* lub) {
             for_report(code, 2, unit, name);
         else
             for_report(code, 0);
-        result = static_cast<int>(number);
+        // Reported and not severe: the program goes on, and a statement
+        // without an error branch has no message number to return.
+        result = 0;
     }
 
     // 6. The action on the unit.

@@ -66,7 +66,9 @@ Status edit_integer(const OutputItem& item, EditType et, std::int32_t w, std::in
     std::uint64_t magnitude;
     bool negative;
     load_integer(item.address, et, magnitude, negative);
-    char sign = negative ? '-' : (sign_mode == SIGN_SP ? '+' : 0);
+    // Unsigned kinds have no sign to show, under SP neither.
+    const bool plus = sign_mode == SIGN_SP && et.family != FAM_UNSIGNED;
+    char sign = negative ? '-' : (plus ? '+' : 0);
     if (magnitude == 0 && m == 0) sign = 0;  // Iw.0 of zero: all blanks
     return put_integer_field(field, w, magnitude, m, sign) ? 0 : status_of(MSG_OUTPUT_CONVERSION);
 }

@@ -20,6 +20,8 @@ namespace {
 // Taken by the first call and never released.
 std::atomic<std::int32_t> g_exit_lock{0};
 
+std::atomic<Status> g_exit_failure{0};
+
 void report_trap_counts() {
     const TrapCounts counts{g_fp_trap_counts.underflow.load(), g_fp_trap_counts.overflow.load(),
                             g_fp_trap_counts.divide.load(), g_fp_trap_counts.invalid.load()};
@@ -28,9 +30,21 @@ void report_trap_counts() {
 
 }  // namespace
 
+Status for_exit_failure() { return g_exit_failure.load(); }
+
+void for_note_exit_failure(Status code) {
+    Status none = 0;
+    g_exit_failure.compare_exchange_strong(none, code);
+}
+
 bool for_exit_handler_running() { return g_exit_lock.load(std::memory_order_acquire) != 0; }
 
 void for_exit_handler() {
+    // The thread that ends the run closes the units, once every other
+    // thread stands at a statement boundary; a call from another thread
+    // meanwhile returns at once.
+    if (!for_claim_run_end()) return;
+    for_quiesce_statements(kQuiesceTimeoutMs);
     // The exit lock first, so that a second call (the host's frame
     // destruction after a STOP, a severe error inside the handler) neither
     // reports the counts again nor closes anything.

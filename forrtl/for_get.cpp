@@ -2,6 +2,7 @@
 // records in memory; the bytes after a record stay as read-ahead for the
 // next one.  Also the device read (host window or file descriptor).
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "for_host.h"
 #include "for_io.h"
+#include "for_reentrancy.h"
 #include "for_wbuf.h"
 
 namespace forrtl {
@@ -205,6 +207,17 @@ Status for_seek_back(Lub* lub) {
     return 0;
 }
 
+void for_wait_for_input(int fd) {
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        for_input_wait_begin();
+        const int r = poll(&p, 1, -1);
+        const int err = errno;
+        for_input_wait_end();  // parks when the run's end was claimed meanwhile
+        if (r >= 0 || err != EINTR) return;
+    }
+}
+
 int for_device_read(Lub* lub, char* buffer, int capacity) {
     if (lub->window_unit && g_host) {
         if (lub->device_code == 1 || lub->device_code == 2) return -1;  // output consoles
@@ -221,6 +234,9 @@ int for_device_read(Lub* lub, char* buffer, int capacity) {
         return n + 1;
     }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
+    // A terminal or a pipe may keep the statement waiting for ever: the wait
+    // is one the end of the run may cut short.
+    if (lub->char_device || !lub->seekable) for_wait_for_input(lub->handle);
     for (;;) {
         ssize_t n = read(lub->handle, buffer, static_cast<std::size_t>(capacity));
         if (n < 0) {

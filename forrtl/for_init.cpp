@@ -95,7 +95,53 @@ int current_code_page() {
     return code_page;
 }
 
+// A standard descriptor the program was started without is taken by
+// /dev/null opened the other way round (input for writing, output for
+// reading).  So the run-time's own descriptors (the console-event pipe) and
+// the files that units open later never land on 0, 1 or 2, where the
+// console units would take them for the console, and those units still
+// find the descriptor unusable: a read from a closed standard input fails
+// (39) instead of waiting on a pipe, a write to a closed standard output
+// fails (38).
+void occupy_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int stand_in = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (stand_in >= 0 && stand_in != fd) {
+            dup2(stand_in, fd);
+            close(stand_in);
+        }
+    }
+}
+
+// The signals the run-time set to be ignored (bit n for signal n), given
+// back to their default in the child processes it starts.
+std::atomic<std::uint64_t> g_ignored_by_us{0};
+
+// Ignores `signal_number` unless the program has a disposition of its own
+// for it (a handler, or ignoring it already).
+void ignore_if_default(int signal_number) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(signal_number, &ignore, nullptr) == 0) g_ignored_by_us.fetch_or(std::uint64_t(1) << signal_number);
+}
+
 }  // namespace
+
+void for_default_signals_for_child() {
+    const std::uint64_t ignored = g_ignored_by_us.load();
+    for (int signal_number = 1; signal_number < 64; ++signal_number) {
+        if (!(ignored & (std::uint64_t(1) << signal_number))) continue;
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        sigaction(signal_number, &dfl, nullptr);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Initialisation.
@@ -105,6 +151,14 @@ Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
     // 2. Once per process: the lock is never released.
     Status status = for_take_lock(g_init_done_lock);
     if (status != 0) return status;
+    // Before any descriptor of the run-time is made.
+    occupy_closed_standard_descriptors();
+    // A write past the file size limit fails (EFBIG, so 38 for the record
+    // that crosses it), and a write to a pipe nobody reads any more fails
+    // (EPIPE, 38 on the console unit), instead of killing the process with
+    // its records held back.
+    ignore_if_default(SIGXFSZ);
+    ignore_if_default(SIGPIPE);
     // 3. The thread's last system error.
     errno = 0;
     // 4. Console control events.
@@ -167,18 +221,24 @@ int for_threading_level() { return g_threading_level; }
 // closing the units and telling the host take locks and allocate, which a
 // signal handler must not do.  A watcher thread reads the pipe and ends the
 // program, much as the system runs a console control handler on a thread of
-// its own.  The interrupted thread goes on until the process ends.
+// its own.  It claims the end of the run first, so that the calculation
+// thread stops at its next statement boundary (or where it waits for
+// input) and makes no further statement while the units are closed.
+// SIGTERM takes the same way.
 
 namespace {
+
+constexpr int kTerminationEvent = 15;
 
 struct ConsoleSignal {
     int signal_number;
     int event;
 };
 constexpr ConsoleSignal kConsoleSignals[] = {
-    {SIGINT, 0},   // control-C
-    {SIGQUIT, 1},  // control-BREAK
-    {SIGHUP, 2},   // close
+    {SIGINT, 0},                   // control-C
+    {SIGQUIT, 1},                  // control-BREAK
+    {SIGHUP, 2},                   // close
+    {SIGTERM, kTerminationEvent},  // a request to end the run
 };
 
 int g_event_pipe[2] = {-1, -1};
@@ -197,7 +257,8 @@ extern "C" void* console_event_watcher(void*) {
     unsigned char event;
     for (;;) {
         ssize_t n = read(g_event_pipe[0], &event, 1);
-        if (n == 1) for_console_event(event == 0xFF ? 3 : event);
+        if (n == 1 && event == kTerminationEvent) for_termination_request();
+        else if (n == 1) for_console_event(event == 0xFF ? 3 : event);
         if (n == 0 || (n < 0 && errno != EINTR)) return nullptr;
     }
 }
@@ -211,16 +272,33 @@ const char* event_text(int event) {
     }
 }
 
+// Ends the run after the event's message: every unit closed, the host told.
+[[noreturn]] void end_after_event(int event_code) {
+    for_exit_handler();
+    const int exit_code = for_exit_code(event_code);
+    if (g_host && g_host->program_exit) g_host->program_exit(exit_code);
+    // Other threads are parked or still computing: end at once without
+    // running the process's exit procedures under their feet, after
+    // flushing stdio.
+    std::fflush(nullptr);
+    std::_Exit(exit_code);
+}
+
 }  // namespace
 
 void for_console_event(int event) {
+    // A STOP or a severe error already ending the run finishes it.
+    if (!for_claim_run_end()) return;
+    for_quiesce_statements(kQuiesceTimeoutMs);
     for_report(status_of(MSG_ABORT_EVENT), 1, event_text(event));
-    for_exit_handler();
-    if (g_host && g_host->program_exit) g_host->program_exit(event);
-    // Other threads may still be running: end at once without running the
-    // process's exit procedures under their feet, after flushing stdio.
-    std::fflush(nullptr);
-    std::_Exit(event);
+    end_after_event(event);
+}
+
+void for_termination_request() {
+    if (!for_claim_run_end()) return;
+    for_quiesce_statements(kQuiesceTimeoutMs);
+    for_report(status_of(MSG_KILLED_SIGTERM), 0);
+    end_after_event(kTerminationExitCode);
 }
 
 void for_install_console_handler() {
@@ -283,6 +361,7 @@ int for_unit_to_window(const int* unit) {
         return -1;
     }
     if (!unit) return -1;
+    HostQueryScope query;
     Lub* lub = nullptr;
     if (for_lookup_unit(*unit, kUnitToWindowStatement, &lub) != 0) return -1;
     bool connected = lub->connected;
@@ -311,6 +390,7 @@ int for_window_to_unit(int window) {
         return -1;
     }
     if (g_host->current_window && window == g_host->current_window()) return 0;
+    HostQueryScope query;
     int unit = -1;
     UnitCursor cursor{};
     while (Lub* lub = for_next_unit(cursor)) {

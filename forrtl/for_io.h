@@ -105,6 +105,11 @@ Status for_seek_back(Lub* lub);
 int for_device_write(Lub* lub, const char* bytes, int count);
 int for_device_read(Lub* lub, char* buffer, int capacity);
 
+// Waits until descriptor `fd` has input (or an error to report).  While it
+// waits the thread counts as stopped for the end of the run, and it parks
+// when another thread claimed that end meanwhile.
+void for_wait_for_input(int fd);
+
 // --- connections ----------------------------------------------------------
 
 // Connects an unconnected unit on its first transfer: ACCESS=SEQUENTIAL,

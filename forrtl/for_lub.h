@@ -56,6 +56,7 @@ struct LockHeader {
     std::atomic<std::int32_t> lock;  // taken with the run-time lock rule
     std::atomic<long> owner;         // owning thread, -1 none
     std::atomic<bool> busy;
+    bool taken_over;                 // the thread ending the run holds it in place of a stopped thread
 };
 
 struct DeviceNode;

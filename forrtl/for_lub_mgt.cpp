@@ -14,6 +14,7 @@
 #include "for_exit_handler.h"
 #include "for_io.h"
 #include "for_lub.h"
+#include "for_reentrancy.h"
 
 namespace forrtl {
 
@@ -23,7 +24,6 @@ int g_threading_level = 2;
 
 namespace {
 
-constexpr int kLockAttempts = 50000;
 constexpr int kInternalAreaSize = 84;
 
 struct UnitSlot {
@@ -97,14 +97,47 @@ void init_table() {
     for_runtime_unlock(g_init_word);
 }
 
+// The thread ending the run takes over the lock of a thread that is parked
+// or waiting for input: that thread never touches the unit again.  Its
+// mutex stays with it.
+bool take_over(LockHeader& h) {
+    if (!h.busy.load() || !for_is_run_ender() || !for_thread_stopped(h.owner.load())) return false;
+    h.owner.store(for_thread_id());
+    h.taken_over = true;
+    for_statement_lock_taken();
+    return true;
+}
+
 Status lock_header(LockHeader& h) {
     long me = for_thread_id();
     if (h.busy.load() && h.owner.load() == me) return status_of(MSG_RECURSIVE_IO);
-    if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
-    Status s = for_runtime_lock(h.lock);
-    if (s != 0) {
-        if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
-        return s;
+    if (for_is_run_ender()) {
+        // Ending the run: the holder may be a stopped thread, whose mutex
+        // and lock word are never released.
+        for (int attempt = 0;; ++attempt) {
+            if (take_over(h)) return 0;
+            if (!h.mutex || static_cast<std::mutex*>(h.mutex)->try_lock()) {
+                std::int32_t expected = 0;
+                if (h.lock.compare_exchange_strong(expected, 1)) break;
+                if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
+            }
+            if (attempt >= kLockAttempts) return status_of(MSG_LOCK_CONTENTION);
+            if (attempt % 100 == 99) sched_yield();
+        }
+    } else {
+        if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
+        for (int attempt = 0;; ++attempt) {
+            if (h.lock.exchange(1, std::memory_order_acquire) == 0) break;
+            // The unit is being closed by the thread that ends the run: this
+            // statement never runs.
+            const bool ending = for_run_ending_elsewhere();
+            if (ending || attempt >= kLockAttempts) {
+                if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
+                if (ending && !for_in_host_query()) for_park_thread();
+                return status_of(MSG_LOCK_CONTENTION);
+            }
+            if (attempt % 100 == 99) sched_yield();
+        }
     }
     // The owner and busy flag are only compared with the calling thread's
     // own identifier: the lock word orders them, no fence of their own is
@@ -112,27 +145,45 @@ Status lock_header(LockHeader& h) {
     h.owner.store(me, std::memory_order_relaxed);
     h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
+    for_statement_lock_taken();
     return 0;
 }
 
 void unlock_header(LockHeader& h) {
+    const bool taken_over = h.taken_over;
+    h.taken_over = false;
     h.busy.store(false, std::memory_order_relaxed);
     h.owner.store(-1, std::memory_order_relaxed);
     for_runtime_unlock(h.lock);
-    if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
-    restore_signals();
+    if (!taken_over) {
+        if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
+        restore_signals();
+    }
+    for_statement_lock_released();
 }
 
 // One attempt at a block's lock (used under a bucket lock, which must not
 // be held while waiting).
 bool try_lock_header(LockHeader& h) {
     std::int32_t expected = 0;
-    if (!h.lock.compare_exchange_strong(expected, 1)) return false;
+    if (!h.lock.compare_exchange_strong(expected, 1)) return take_over(h);
     if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
     h.owner.store(for_thread_id(), std::memory_order_relaxed);
     h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
+    for_statement_lock_taken();
     return true;
+}
+
+// A statement that starts while another thread ends the run does not run:
+// the lock just taken is given back and the thread parks (a host query
+// fails instead).  The lock is taken first, the claim looked at after, so
+// that the ending thread either sees this statement running or this thread
+// sees the claim.
+Status statement_gate(LockHeader& h) {
+    if (!for_run_ending_elsewhere()) return 0;
+    unlock_header(h);  // parks, unless in a host query
+    return status_of(MSG_LOCK_CONTENTION);
 }
 
 Lub* new_block(std::int32_t unit) {
@@ -207,6 +258,7 @@ Status for_lookup_unit(std::int32_t unit, int kind, Lub** out) {
         UnitSlot& slot = g_slots[unit + 5];
         Status s = lock_header(slot.lock);
         if (s != 0) return s;
+        if ((s = statement_gate(slot.lock)) != 0) return s;
         if (!slot.head) {
             slot.head = new_block(unit);
             if (!slot.head) {
@@ -241,10 +293,16 @@ Status for_lookup_unit(std::int32_t unit, int kind, Lub** out) {
             }
             bool locked = try_lock_header(b->lock);
             for_runtime_unlock(bucket.lock.lock);
-            if (locked) break;
+            if (locked) {
+                // A reserved block made here stays for a later statement.
+                if (Status s = statement_gate(b->lock)) return s;
+                break;
+            }
             // Another statement holds the block: wait outside the bucket so
-            // that it can unlink the block when it frees it.
-            if (attempt >= kLockAttempts) return status_of(MSG_LOCK_CONTENTION);
+            // that it can unlink the block when it frees it.  The thread
+            // ending the run may hold it to close it: then no wait.
+            if (for_run_ending_elsewhere() && !for_in_host_query()) for_park_thread();
+            if (attempt >= kLockAttempts || for_run_ending_elsewhere()) return status_of(MSG_LOCK_CONTENTION);
             if (attempt % 100 == 99) sched_yield();
         }
     }
@@ -314,6 +372,7 @@ Lub* for_next_unit(UnitCursor& cursor) {
         if (cursor.slot < kDirectSlots) {
             bool mine = slot.lock.busy.load() && slot.lock.owner.load() == me;
             if (!mine && lock_header(slot.lock) != 0) continue;
+            if (!mine && statement_gate(slot.lock) != 0) return nullptr;
             if (slot.head) {
                 cursor.held_by_caller = mine;
                 ++cursor.slot;
@@ -334,6 +393,7 @@ Lub* for_next_unit(UnitCursor& cursor) {
             bool mine = b->lock.busy.load() && b->lock.owner.load() == me;
             bool locked = mine || try_lock_header(b->lock);
             for_runtime_unlock(slot.lock.lock);
+            if (locked && !mine && statement_gate(b->lock) != 0) return nullptr;
             if (locked) {
                 cursor.held_by_caller = mine;
                 cursor.last_unit = b->unit;

@@ -22,6 +22,7 @@
 
 #include "for_host.h"
 #include "for_open_params.h"
+#include "for_startup.h"
 #include "for_wbuf.h"
 
 namespace forrtl {
@@ -58,6 +59,10 @@ int g_argc = 0;
 char** g_argv = nullptr;
 int g_next_arg = 1;
 
+bool has_nul(const char* text, int length) {
+    return length > 0 && std::memchr(text, '\0', static_cast<std::size_t>(length)) != nullptr;
+}
+
 void trim(char* text, int& length) {
     int start = 0;
     while (start < length && (text[start] == ' ' || text[start] == '\t')) ++start;
@@ -76,6 +81,7 @@ bool read_console_line(char* buffer, int capacity, int& length) {
     bool any = false;
     for (;;) {
         char c;
+        for_wait_for_input(STDIN_FILENO);
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return any;
@@ -135,6 +141,19 @@ void prompt_for_name(const Lub* lub, char* name, int& length) {
     }
 }
 
+bool is_directory(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A directory opened where a file is expected is refused as the system
+// refuses to create a file over one: closed, errno EISDIR, -1.
+int close_as_directory(int fd) {
+    close(fd);
+    errno = EISDIR;
+    return -1;
+}
+
 Status make_scratch(const OpenParams& params, ResolvedName& out) {
     char dir[kMaxName + 1];
     int dir_length = 0;
@@ -142,6 +161,7 @@ Status make_scratch(const OpenParams& params, ResolvedName& out) {
         dir_length = params.defaultfile_length > kMaxName ? kMaxName : params.defaultfile_length;
         std::memcpy(dir, params.defaultfile, static_cast<std::size_t>(dir_length));
         trim(dir, dir_length);
+        if (has_nul(dir, dir_length)) return status_of(MSG_FILE_NAME_ERROR);
     }
     if (dir_length == 0) {
         const char* tmp = std::getenv("TMPDIR");
@@ -178,14 +198,14 @@ int device_lookup(const char* name, int length, char* stored) {
     }
     int base = dot < 0 ? length : dot;
     if (base != 3 && base != 4 && base != 6 && base != 7) return -1;
-    bool extension = dot >= 0 && dot + 1 < length;
+    // On Linux a name with an extension is an ordinary file whatever its
+    // base: only the bare reserved names (an empty extension counts as
+    // none, as in "COM1.") stand for devices.  Taking AUX.dat or COM1.dat
+    // for the serial line would hang the first READ.
+    if (dot >= 0 && dot + 1 < length) return -1;
     for (const DeviceEntry& d : kDevices) {
         if (static_cast<int>(std::strlen(d.name)) != base) continue;
         if (strncasecmp(d.name, name, static_cast<std::size_t>(base)) != 0) continue;
-        if (extension) {
-            if (std::strcmp(d.name, "CONOUT$") == 0 || std::strcmp(d.name, "CONIN$") == 0) return -1;
-            if (d.name[0] == 'E' || d.name[0] == 'L' || d.name[0] == 'U') return -1;
-        }
         std::strcpy(stored, d.name);
         return d.code;
     }
@@ -280,7 +300,9 @@ Status resolve_file_name(Lub* lub, const OpenParams& params, ResolvedName& out) 
     }
     trim(name, length);
     if (length == 0 && lub->prompt_names) prompt_for_name(lub, name, length);
-    if (length > kMaxName) return status_of(MSG_FILE_NAME_ERROR);
+    // A NUL inside the name would cut it short for the system: the file
+    // reached would be another one.
+    if (length > kMaxName || has_nul(name, length)) return status_of(MSG_FILE_NAME_ERROR);
 
     if (out.std_fd == STDERR_FILENO) {  // unit 0's default: standard error under the console name
         std::memcpy(out.name, name, static_cast<std::size_t>(length) + 1);
@@ -306,6 +328,7 @@ Status resolve_file_name(Lub* lub, const OpenParams& params, ResolvedName& out) 
         int dir_length = params.defaultfile_length > kMaxName ? kMaxName : params.defaultfile_length;
         std::memcpy(dir, params.defaultfile, static_cast<std::size_t>(dir_length));
         trim(dir, dir_length);
+        if (has_nul(dir, dir_length)) return status_of(MSG_FILE_NAME_ERROR);
         std::snprintf(path, sizeof path, "%s%s%s", dir, dir_length > 0 && dir[dir_length - 1] != '/' ? "/" : "",
                       name);
         source = path;
@@ -340,6 +363,7 @@ Status open_errno_status(int err, bool compat, bool device) {
         case EACCES:
         case EPERM:
         case EROFS:
+        case EISDIR:  // a directory cannot be opened as a file: access denied
             return status_of(compat ? 600u : unsigned(MSG_PERMISSION_DENIED));
         case ENXIO:
         case ENODEV:
@@ -404,7 +428,6 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             lub->char_device = fstat(name.std_fd, &st) == 0 && S_ISCHR(st.st_mode);
         }
         lub->seekable = lseek(name.std_fd, 0, SEEK_CUR) >= 0;
-        if (code == 0) lub->read_only = true;
         return 0;
     }
 
@@ -444,9 +467,12 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
         // then make the descriptor blocking for the transfers.
         if (code != -1) flags |= O_NONBLOCK;
         fd = open(path, flags | acc, 0666);
-        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS) && access_code == 0 && !lub->read_only) {
+        if (fd >= 0 && is_directory(fd)) fd = close_as_directory(fd);
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == EISDIR) && access_code == 0 &&
+            !lub->read_only) {
             int saved = errno;
             fd = open(path, flags | O_RDONLY, 0666);
+            if (fd >= 0 && is_directory(fd)) fd = close_as_directory(fd);
             if (fd >= 0) {
                 lub->read_only = true;
             } else if (compat) {
@@ -497,6 +523,7 @@ int run_command(const char* const argv[], bool wait, bool lower_priority) {
             setsid();
         }
         if (lower_priority) setpriority(PRIO_PROCESS, 0, 10);
+        for_default_signals_for_child();
         execvp(argv[0], const_cast<char* const*>(argv));
         _exit(127);
     }

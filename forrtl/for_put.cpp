@@ -384,6 +384,12 @@ int for_device_write(Lub* lub, const char* bytes, int count) {
         }
         return g_host->write_text(bytes, count, window, 0) == count ? count : -1;
     }
+    if (lub->device_code == 0) {
+        // Console input is no file to write to: the write fails as writing
+        // to an input handle does.
+        lub->system_error = EBADF;
+        return -1;
+    }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
     if (lub->write_behind) return for_wbuf_write(lub, bytes, count);
     int done = 0;

@@ -1,6 +1,13 @@
 #include "for_reentrancy.h"
 
 #include <sched.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "for_lub.h"
 
 namespace forrtl {
 
@@ -17,5 +24,119 @@ bool for_try_lock(std::atomic<std::int32_t>& word) {
 }
 
 void for_release_lock(std::atomic<std::int32_t>& word) { word.store(0, std::memory_order_release); }
+
+// ---------------------------------------------------------------------------
+// The end of the run.
+
+namespace {
+
+// The thread that ends the run (for_thread_id), 0 while none does.
+std::atomic<long> g_run_ender{0};
+
+// Threads inside a statement (holding a unit lock) and not stopped.  The
+// counts and the claim are sequentially consistent: a thread that enters a
+// statement counts itself before it looks at the claim, the ending thread
+// claims before it looks at the count, so one of them sees the other.
+std::atomic<int> g_running_statements{0};
+
+// Threads that are parked or waiting for input; a slot holds a thread's
+// number, 0 when free.  A thread that finds no free slot is not listed:
+// its locks are then never taken over.
+constexpr int kStoppedSlots = 32;
+std::atomic<long> g_stopped[kStoppedSlots];
+
+thread_local int t_locks_held = 0;   // unit locks the thread holds
+thread_local int t_stopped_slot = -1;
+thread_local int t_host_query = 0;   // nested HostQueryScopes
+
+void list_stopped() {
+    const long me = for_thread_id();
+    for (int i = 0; i < kStoppedSlots; ++i) {
+        long free_slot = 0;
+        if (g_stopped[i].compare_exchange_strong(free_slot, me)) {
+            t_stopped_slot = i;
+            return;
+        }
+    }
+}
+
+void unlist_stopped() {
+    if (t_stopped_slot >= 0) g_stopped[t_stopped_slot].store(0);
+    t_stopped_slot = -1;
+}
+
+}  // namespace
+
+bool for_claim_run_end() {
+    const long me = for_thread_id();
+    long none = 0;
+    return g_run_ender.compare_exchange_strong(none, me) || none == me;
+}
+
+bool for_run_ending_elsewhere() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender != for_thread_id();
+}
+
+bool for_is_run_ender() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender == for_thread_id();
+}
+
+void for_release_run_end() {
+    long me = for_thread_id();
+    g_run_ender.compare_exchange_strong(me, 0);
+}
+
+HostQueryScope::HostQueryScope() { ++t_host_query; }
+HostQueryScope::~HostQueryScope() { --t_host_query; }
+bool for_in_host_query() { return t_host_query > 0; }
+
+void for_park_thread() {
+    list_stopped();
+    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
+    // The process ends on the ending thread; until then this thread sleeps.
+    // Signals still run their handlers (a console event goes to the pipe).
+    for (;;) pause();
+}
+
+void for_quiesce_statements(int timeout_ms) {
+    const int mine = t_locks_held > 0 ? 1 : 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (g_running_statements.load() > mine && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+void for_statement_lock_taken() {
+    if (t_locks_held++ == 0) g_running_statements.fetch_add(1);
+}
+
+void for_statement_lock_released() {
+    if (t_locks_held == 0) return;
+    if (--t_locks_held > 0) return;
+    g_running_statements.fetch_sub(1);
+    // The statement is over: no further one once the run is ending.
+    if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
+}
+
+void for_input_wait_begin() {
+    list_stopped();
+    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
+}
+
+void for_input_wait_end() {
+    if (t_locks_held > 0) g_running_statements.fetch_add(1);
+    unlist_stopped();
+    // Nothing of the statement is touched again once the run is ending: the
+    // ending thread may have closed its unit meanwhile.
+    if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
+}
+
+bool for_thread_stopped(long owner) {
+    if (owner <= 0) return false;
+    for (const std::atomic<long>& slot : g_stopped)
+        if (slot.load() == owner) return true;
+    return false;
+}
 
 }  // namespace forrtl

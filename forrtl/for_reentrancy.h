@@ -26,4 +26,70 @@ bool for_try_lock(std::atomic<std::int32_t>& word);
 
 void for_release_lock(std::atomic<std::int32_t>& word);
 
+// ---------------------------------------------------------------------------
+// The end of the run and the statements of other threads.
+//
+// One thread ends the run (a STOP, a severe error, a console event or
+// SIGTERM on the watcher thread, the host's frame destruction): it claims
+// the end, waits until every other thread stands at a statement boundary,
+// and only then reports and closes the units.  A thread is inside a
+// statement while it holds a unit lock.  Once the end is claimed, another
+// thread makes no further statement: at its next statement start or end,
+// and when it comes out of a wait for console input, it parks for good.  A
+// thread waiting for input (in poll, before the read that would store into
+// the record buffer) counts as stopped, and the ending thread may take over
+// the unit locks that a stopped thread holds.
+
+// The calling thread takes the end of the run: true when it is the first to
+// claim it (or claimed it before), false when another thread is ending it.
+bool for_claim_run_end();
+// True when a thread other than the caller has claimed the end of the run.
+bool for_run_ending_elsewhere();
+// True when the caller has claimed the end of the run.
+bool for_is_run_ender();
+// Gives up the claim: only for a test's fatal hook, after which the test
+// process goes on.
+void for_release_run_end();
+
+// The calling thread makes no further statement: it waits until the process
+// ends.  The unit locks it holds may be taken over by the ending thread.
+[[noreturn]] void for_park_thread();
+
+// The ending thread waits until every other thread is out of its statements
+// or stopped (parked, or waiting for input): at most `timeout_ms`, after
+// which the units still held by a running statement are left alone.
+void for_quiesce_statements(int timeout_ms);
+// How long an ending thread waits for the others: a statement that blocks
+// elsewhere than in a wait for input (a write to a full pipe, the host's
+// line input) is not waited for longer.
+constexpr int kQuiesceTimeoutMs = 2000;
+
+// The unit table's bookkeeping: a unit lock taken or released by the
+// calling thread.  Released to none, the thread parks when another thread
+// ends the run.
+void for_statement_lock_taken();
+void for_statement_lock_released();
+
+// Around a wait for input that may last (poll on a terminal or pipe): the
+// thread counts as stopped while it waits; when the run's end was claimed
+// meanwhile, for_input_wait_end parks it.
+void for_input_wait_begin();
+void for_input_wait_end();
+
+// True when the thread `owner` (as for_thread_id numbers it) is parked or
+// waiting for input, so that the ending thread may take over its locks.
+bool for_thread_stopped(long owner);
+
+// The host's queries (unit to window, window to unit) run on the host's
+// interface thread, which must keep running to show the end of the run:
+// within such a scope the thread never parks, and once another thread ends
+// the run its unit lookups fail instead.
+struct HostQueryScope {
+    HostQueryScope();
+    ~HostQueryScope();
+    HostQueryScope(const HostQueryScope&) = delete;
+    HostQueryScope& operator=(const HostQueryScope&) = delete;
+};
+bool for_in_host_query();
+
 }  // namespace forrtl

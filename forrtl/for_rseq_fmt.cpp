@@ -476,6 +476,32 @@ bool text_to_real(const InputField& field, BlankMode blank, std::int32_t d, std:
     return true;
 }
 
+std::int32_t compact_real_text(const InputField& field, BlankMode blank, char* out) {
+    DecimalValue v;
+    if (!parse_decimal(field, blank, 0, 0, v)) {
+        out[0] = '.';  // a lone point: refused as the field was
+        return 1;
+    }
+    std::int32_t n = 0;
+    if (v.negative) out[n++] = '-';
+    if (v.kind != DEC_FINITE) {
+        const char* word = v.kind == DEC_NAN ? "NAN" : "INFINITY";
+        const std::size_t length = std::strlen(word);
+        std::memcpy(out + n, word, length);
+        return n + std::int32_t(length);
+    }
+    if (v.ndigits == 0) {
+        out[n++] = '0';
+        return n;
+    }
+    // The digits kept, as an integer, and the exponent that places them.
+    std::memcpy(out + n, v.digits, std::size_t(v.ndigits));
+    n += v.ndigits;
+    out[n++] = 'E';
+    n += std::int32_t(std::to_chars(out + n, out + kCompactRealText, v.exp10).ptr - (out + n));
+    return n;
+}
+
 namespace {
 template <typename T>
 bool small_decimal_to_binary(bool negative, std::uint64_t mantissa, std::int32_t exp10, void* out) {
@@ -569,7 +595,7 @@ Status take_input_field(InputRecord& record, const InputEdit& edit, const InputI
         record.pos += w;
     } else if (options.pad) {
         field = InputField{start, avail, w};
-        record.pos += w;
+        record.pos = advanced_position(record.pos, w);
     } else if (options.standard_rules) {
         return status_of(MSG_TOO_MUCH_DATA);
     } else {

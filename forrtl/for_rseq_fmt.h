@@ -7,6 +7,7 @@
 // knows about units or files.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "for_format.h"
@@ -52,6 +53,16 @@ struct InputRecord {
     std::int32_t length;
     std::int32_t pos;
 };
+
+// Moves past fields, literals and positioning beyond a record's end stop
+// here: far beyond any record a buffer holds, and far from wrapping around.
+constexpr std::int32_t kInputPositionLimit = INT32_MAX / 2;
+
+// `pos` advanced by `n` characters, no further than kInputPositionLimit.
+constexpr std::int32_t advanced_position(std::int32_t pos, std::int32_t n) {
+    const std::int64_t to = std::int64_t(pos) + n;
+    return to > kInputPositionLimit ? kInputPositionLimit : std::int32_t(to);
+}
 
 // A data edit descriptor as the editing receives it: the category of the
 // format program (FC_I, FC_F0, ...), w, d (m for I, O, Z, B), and the
@@ -124,6 +135,14 @@ bool text_to_integer(const InputField& field, BlankMode blank, bool& negative,
 // `out`; false on a bad field or an overflow of the precision.
 bool text_to_real(const InputField& field, BlankMode blank, std::int32_t d, std::int32_t scale,
                   int size, void* out);
+
+// The value of a real field without implied fraction digits or scale
+// factor, written in a short form that text_to_real reads as the same value
+// (sign, the significant digits kept, exponent): at most kCompactRealText
+// characters into `out`.  A field text_to_real refuses gives a text it
+// refuses too.  Returns the length written.
+constexpr std::int32_t kCompactRealText = 40;
+std::int32_t compact_real_text(const InputField& field, BlankMode blank, char* out);
 
 // The real (-1)^negative * mantissa * 10^exp10 for a mantissa below 10^19,
 // correctly rounded to `size` 4 or 8 bytes and stored into `out`; false on

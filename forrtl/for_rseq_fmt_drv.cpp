@@ -53,11 +53,11 @@ Status next_record(Statement& st) {
 // so that a later WRITE with the same program shows them.
 void take_literal(Statement& st, std::uint8_t* text, std::int32_t length) {
     RecordBuffer& rec = st.lub->rec;
-    for (std::int32_t i = 0; i < length; ++i) {
-        std::int64_t at = static_cast<std::int64_t>(rec.pos) + i;
-        text[i] = static_cast<std::uint8_t>(at < rec.end ? rec.buffer[at] : ' ');
-    }
-    rec.pos += length;
+    const std::int32_t avail = rec.pos < rec.end ? rec.end - rec.pos : 0;
+    const std::int32_t n = length < avail ? length : avail;
+    if (n > 0) std::memcpy(text, rec.buffer + rec.pos, static_cast<std::size_t>(n));
+    if (length > n) std::memset(text + n, ' ', static_cast<std::size_t>(length - n));
+    rec.pos = advanced_position(rec.pos, length);
 }
 
 enum WalkStop { STOP_DATA, STOP_END };

@@ -219,7 +219,9 @@ Status scan_undelimited(ListReadState& st) {
     return 0;
 }
 
-// One part of a complex constant, copied into the string buffer at `at`.
+// One part of a complex constant, kept in the string buffer at `at` in the
+// compact form of its value: a part of any length fits, and it outlives the
+// record when the constant goes on over records.
 Status scan_complex_part(ListReadState& st, std::int32_t at, std::int32_t& length, bool& point,
                          bool& exponent) {
     if (Status s = skip_blanks(st)) return s;
@@ -227,9 +229,8 @@ Status scan_complex_part(ListReadState& st, std::int32_t at, std::int32_t& lengt
     if (c == '(' || class_of(c) == SC_END) return syntax_error();
     bool star;
     if (Status s = scan_number(st, false, star)) return s;
-    if (at + st.token_length > kListStringBuffer) return syntax_error();
-    std::memcpy(st.string_buffer + at, st.token, std::size_t(st.token_length));
-    length = st.token_length;
+    const InputField part{st.token, st.token_length, st.token_length};
+    length = compact_real_text(part, BLANK_BN, st.string_buffer + at);
     point = st.has_point;
     exponent = st.has_exponent;
     return 0;
@@ -242,19 +243,21 @@ Status expect_char(ListReadState& st, char expected) {
     return 0;
 }
 
+static_assert(2 * kCompactRealText <= kListStringBuffer, "both parts of a complex value fit");
+
 Status scan_complex(ListReadState& st) {
     ++st.pos;  // "("
     std::int32_t length1, length2;
     bool point1, exponent1;
     if (Status s = scan_complex_part(st, 0, length1, point1, exponent1)) return s;
     if (Status s = expect_char(st, ',')) return s;
-    if (Status s = scan_complex_part(st, length1, length2, st.part2_point, st.part2_exponent)) return s;
+    if (Status s = scan_complex_part(st, kCompactRealText, length2, st.part2_point, st.part2_exponent)) return s;
     if (Status s = expect_char(st, ')')) return s;
     st.token = st.string_buffer;
     st.token_length = length1;
     st.has_point = point1;
     st.has_exponent = exponent1;
-    st.part2_offset = length1;
+    st.part2_offset = kCompactRealText;
     st.part2_length = length2;
     st.kind = LV_COMPLEX;
     return 0;

@@ -34,6 +34,12 @@ extern std::uint32_t g_fp_option_word;
 // initialisation has already run.
 Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options);
 
+// In a child process the run-time starts (print and submit dispositions),
+// before its exec: the signals the run-time ignores for itself (a file size
+// limit, a broken pipe) get their default disposition back.  Only
+// async-signal-safe calls.
+void for_default_signals_for_child();
+
 // Floating-point control from an option word: bits 0-3 unmask underflow,
 // overflow, divide-by-zero and invalid; inexact stays masked.  Bit 16 with
 // bit 9 clear sets flush-to-zero.  Pending exceptions are cleared first.
@@ -62,13 +68,22 @@ int for_threading_level();
 
 // Console control events.  POSIX signals stand for the console events:
 // SIGINT control-C (event 0), SIGQUIT control-BREAK (event 1), SIGHUP close
-// (event 2).  Installed by the initialisation; a signal whose disposition is
-// not the default at installation (the program's own handler, or ignored)
-// is left alone, and a handler the program installs later replaces ours.
+// (event 2); SIGTERM is handled the same way.  Installed by the
+// initialisation; a signal whose disposition is not the default at
+// installation (the program's own handler, or ignored) is left alone, and a
+// handler the program installs later replaces ours.
 void for_install_console_handler();
-// What the event does: reports 200 with the event text, runs the exit
-// handler, tells the host, ends the process with the event number.
-[[noreturn]] void for_console_event(int event);
+// What the event does: claims the end of the run (and returns at once when
+// a STOP or an error is already ending it), waits until the other threads
+// stand at a statement boundary, reports 200 with the event text, runs the
+// exit handler, tells the host and ends the process with the event number
+// (the status of a failed close instead, see for_exit_code).
+void for_console_event(int event);
+// SIGTERM: the same, with "process killed (SIGTERM)" (78, error severity)
+// and the exit status 143 (128 + SIGTERM, as a shell shows a job ended by
+// the signal).
+void for_termination_request();
+constexpr int kTerminationExitCode = 128 + 15;
 
 // The host's queries, registered at initialisation.  Without an active host
 // both report 655 with its alternate number (severe).

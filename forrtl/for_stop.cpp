@@ -96,8 +96,9 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
     for_release_unit(lub);
 }
 
-[[noreturn]] void end_run(StopLocks& locks, int exit_code) {
+[[noreturn]] void end_run(StopLocks& locks, int stop_code) {
     for_exit_handler();
+    const int exit_code = for_exit_code(stop_code);
     locks.release();
     if (g_host && g_host->program_exit) g_host->program_exit(exit_code);
     for_terminate(exit_code);
@@ -106,6 +107,9 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
 }  // namespace
 
 void for_stop(const char* text, int length, std::uint32_t flags, std::int32_t code, int code_kind) {
+    // Another thread is ending the run (a console event, a severe error):
+    // this one makes no further statement.
+    if (!for_claim_run_end()) for_park_thread();
     StopLocks locks;
     if (g_threading_level >= 2) {
         g_stop_mutex.lock();

@@ -3,9 +3,20 @@
 // (units 6 and * on standard output).  Every regular-file connection is
 // entered in the table, buffered or not, so that a file connected twice
 // (written on one unit and read on another) is seen and written through.
+//
+// A WRITE whose record cannot be stored must fail itself, not thousands of
+// records later: before a block is filled, the space its bytes will take
+// in the file is reserved (fallocate without changing the size), and a
+// block fills only as far as the file size limit allows.  Once a
+// reservation fails (a full disk, a quota, the limit) the file is written
+// record by record, so that the record that does not fit is the one that
+// reports.  Space reserved and not used is given back when the file is
+// closed.
 #include "for_wbuf.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +38,12 @@ struct Block {
     char* data;                        // kWriteBehindSize bytes, kept for reuse; null when unbuffered
     dev_t dev;
     ino_t ino;
-    bool through;       // the file has another connection: write through
+    bool through;       // write record by record: another connection, or no space to reserve
     int pending_error;  // errno of a failed flush not yet reported
+    std::int32_t room;  // bytes the block may hold before it is written out (its reservation)
+    bool appending;     // the descriptor writes at the end of the file (O_APPEND)
+    bool unreserved;    // the file system reserves no space: blocks fill without a reservation
+    bool reserved;      // space was reserved at least once: what is left is given back at close
 };
 
 Block g_blocks[kWriteBehindSlots];
@@ -55,13 +70,91 @@ bool write_all(int fd, const char* bytes, std::int32_t count) {
 // Empties the block into its file; the caller holds the block's lock.  The
 // length is cleared before the write so that the signal flush cannot write
 // the same bytes again.  A failed write drops the bytes: `err` gets errno.
+// The next fill of the block reserves its space again.
 bool flush_locked(Block& b, int& err) {
+    b.room = 0;
     std::int32_t n = b.length.load(std::memory_order_relaxed);
     if (n == 0) return true;
     b.length.store(0, std::memory_order_release);
     if (write_all(b.fd.load(std::memory_order_relaxed), b.data, n)) return true;
     err = errno;
     return false;
+}
+
+// One record written through to the file.  When only part of it could be
+// written (the disk filled up under it, the size limit), the part is taken
+// off the end of the file again: the file keeps whole records only.
+bool write_record(int fd, const char* bytes, std::int32_t count, int& err) {
+    std::int32_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
+        if (n >= 0) {
+            done += static_cast<std::int32_t>(n);
+            continue;
+        }
+        if (errno == EINTR) continue;
+        err = errno;
+        struct stat st;
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (done > 0 && at >= done && fstat(fd, &st) == 0 && st.st_size == at && ftruncate(fd, at - done) == 0)
+            lseek(fd, at - done, SEEK_SET);
+        return false;
+    }
+    return true;
+}
+
+// Reserves the file space of the block's next fill (the block is empty):
+// true when the block may take records, with `room` set; false when the
+// file must be written record by record from now on.
+bool reserve(Block& b) {
+    const int fd = b.fd.load(std::memory_order_relaxed);
+    off_t at;
+    if (b.appending) {
+        struct stat st;
+        at = fstat(fd, &st) == 0 ? st.st_size : -1;
+    } else {
+        at = lseek(fd, 0, SEEK_CUR);
+    }
+    if (at < 0) return false;
+    std::int64_t room = kWriteBehindSize;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        // Near the file size limit the records go one by one, so that the
+        // one that crosses it fails itself.
+        const std::int64_t left = std::int64_t(limit.rlim_cur) - at;
+        if (left < room) room = 0;
+    }
+    if (room > 0 && !b.unreserved) {
+        int r;
+        do r = fallocate(fd, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(room));
+        while (r != 0 && errno == EINTR);
+        if (r == 0) {
+            b.reserved = true;
+        } else if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
+            // Nothing to reserve with: blocks fill as before, and a failed
+            // write is reported by the unit's next statement or its close.
+            b.unreserved = true;
+        } else {
+            room = 0;  // no space left, over the quota, or an I/O error
+        }
+    }
+    if (room == 0) {
+        b.through = true;
+        return false;
+    }
+    b.room = static_cast<std::int32_t>(room);
+    return true;
+}
+
+// Gives back the space reserved beyond the end of the file.  Truncating to
+// the size the file has does that (ext4 and tmpfs drop the blocks past the
+// end); the file's contents do not change.
+void give_back_reservation(Block& b) {
+    if (!b.reserved) return;
+    b.reserved = false;
+    const int fd = b.fd.load(std::memory_order_relaxed);
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) (void)ftruncate(fd, st.st_size);
 }
 
 Block* block_of(const Lub* lub) { return lub->write_behind > 0 ? &g_blocks[lub->write_behind - 1] : nullptr; }
@@ -94,7 +187,7 @@ bool for_wbuf_enabled() { return g_enabled.load(); }
 
 void for_wbuf_attach(Lub* lub) {
     if (lub->write_behind || lub->window_unit || lub->char_device || lub->handle < 0 ||
-        lub->handle == STDERR_FILENO)
+        lub->handle == STDERR_FILENO || lub->device_code == 0)
         return;
     struct stat st;
     if (fstat(lub->handle, &st) != 0 || !S_ISREG(st.st_mode)) return;
@@ -137,6 +230,11 @@ void for_wbuf_attach(Lub* lub) {
         b.ino = st.st_ino;
         b.through = twice || !b.data;
         b.pending_error = 0;
+        b.room = 0;
+        const int status_flags = fcntl(lub->handle, F_GETFL);
+        b.appending = status_flags >= 0 && (status_flags & O_APPEND) != 0;
+        b.unreserved = false;
+        b.reserved = false;
         b.refs.store(1, std::memory_order_release);
         lub->write_behind = static_cast<std::int8_t>(free_slot + 1);
         if (b.data && !g_exit_flush_registered) {
@@ -160,7 +258,7 @@ int for_wbuf_write(Lub* lub, const char* bytes, int count) {
         result = -1;
     } else {
         std::int32_t held = b.length.load(std::memory_order_relaxed);
-        if (!b.through && count <= kWriteBehindSize - held) {
+        if (!b.through && held > 0 && count <= b.room - held) {
             std::memcpy(b.data + held, bytes, static_cast<std::size_t>(count));
             b.length.store(held + count, std::memory_order_release);
         } else {
@@ -168,11 +266,11 @@ int for_wbuf_write(Lub* lub, const char* bytes, int count) {
             if (b.data && !flush_locked(b, err)) {
                 lub->system_error = err;
                 result = -1;
-            } else if (!b.through && count <= kWriteBehindSize) {
+            } else if (!b.through && count <= kWriteBehindSize && reserve(b) && count <= b.room) {
                 std::memcpy(b.data, bytes, static_cast<std::size_t>(count));
                 b.length.store(count, std::memory_order_release);
-            } else if (!write_all(b.fd.load(std::memory_order_relaxed), bytes, count)) {
-                lub->system_error = errno;
+            } else if (!write_record(b.fd.load(std::memory_order_relaxed), bytes, count, err)) {
+                lub->system_error = err;
                 result = -1;
             }
         }
@@ -202,7 +300,10 @@ Status for_wbuf_detach(Lub* lub) {
     if (!b) return 0;
     Status s = for_wbuf_flush(lub);
     if (for_runtime_lock(g_table_lock) == 0) {
-        if (b->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) b->fd.store(-1, std::memory_order_relaxed);
+        if (b->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            give_back_reservation(*b);
+            b->fd.store(-1, std::memory_order_relaxed);
+        }
         for_runtime_unlock(g_table_lock);
     }
     lub->write_behind = 0;

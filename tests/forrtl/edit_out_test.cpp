@@ -308,6 +308,9 @@ TEST(EditOutput, IntegerAndRadixEditing) {
         {"I4", int_of(5, -128, 1), "[-128]"},
         {"I6", int_of(7, -32768, 2), "[-32768]"},
         {"I10", int_of(10, -1, 4), "[4294967295]"},  // unsigned: no sign
+        {"I12", int_of(10, 5, 4), "[           5]", 0, SIGN_SP},  // not even under SP
+        {"I3.2", int_of(6, 7, 1), "[ 07]", 0, SIGN_SP},
+        {"I20", int_of(12, -1, 8), "[18446744073709551615]", 0, SIGN_SP},
         {"I4", l4(1), "[   1]"},
         {"I12", int_of(16, -1, 4), "[          -1]"},
         {"Z8", i4(255), "[      FF]"},

@@ -136,6 +136,36 @@ TEST(FormatRead, StatementErrors) {
     EXPECT_EQ(read_text("12", 2, "(L2)", Items().r4(&x).end(), kBranch), MSG_FORMAT_TYPE_MISMATCH);
 }
 
+// Literals and fields of repeated groups move the position far beyond the
+// record (about 3 * 10^9 characters in all): it stays capped as positioning
+// moves are, so nothing is read outside the record.  Each row gives the
+// statement's result and the last item's value afterwards.
+TEST(FormatRead, PositionBeyondTheRecordStaysCapped) {
+    const std::string literals = "(3(32767('" + std::string(30000, 'x') + "')),A1)";
+    static char chars[3 * 32767 + 1];
+    struct Row {
+        const char* label;
+        std::string format;
+        std::int64_t count;  // one-character items
+        int result;
+        char last;
+    } rows[] = {
+        // The literals pass over the record; A1 then reads a blank beyond it.
+        {"literals", literals, 1, 0, ' '},
+        // 98301 fields of 32767 characters; one more item reverts to the
+        // next record: end of file.
+        {"fields", "(3(32767A32767))", 3 * 32767, 0, ' '},
+        {"fields, then reversion", "(3(32767A32767))", 3 * 32767 + 1, -1, '#'},
+    };
+    for (const Row& row : rows) {
+        std::memset(chars, '#', sizeof chars);
+        EXPECT_EQ(read_text("12", 2, row.format.c_str(), Items().char_array(chars, row.count, 1).end(), kBranch),
+                  row.result)
+            << row.label;
+        EXPECT_EQ(chars[row.count - 1], row.last) << row.label;
+    }
+}
+
 class FormatReadFile : public stmt_test::FileTest {};
 
 // Each READ starts on the next record; LF and CR LF line ends read alike;

@@ -281,6 +281,8 @@ TEST(ListInput, CharacterItems) {
 }
 
 // Complex items: parenthesised pairs, over records, and their syntax errors.
+// Parts are numbers of any length, as a real item's value is: only
+// character values are limited.
 TEST(ListInput, ComplexItems) {
     struct Row {
         const char* label;
@@ -288,7 +290,13 @@ TEST(ListInput, ComplexItems) {
         float re, im;
         unsigned status;
     };
+    const std::string third = "0." + std::string(1100, '3');
+    const std::string tenth = "0.1" + std::string(3000, '0') + "E0";
     const Row rows[] = {
+        {"long parts", {"(" + third + "," + third + ")"}, 1.0f / 3, 1.0f / 3, 0},
+        {"long parts over records", {"(" + tenth + ",", "-" + third, ")"}, 0.1f, -1.0f / 3, 0},
+        {"long parts, repeat", {"2*(-" + third + "," + tenth + ")"}, -1.0f / 3, 0.1f, 0},
+        {"long zero and a bad part", {"(0" + std::string(3000, '0') + ",+-1)"}, 0, 0, 64},
         {"pair", {"(1.5, -2)"}, 1.5f, -2, 0},
         {"over records", {"(1.5,", "", "  2.5 )"}, 1.5f, 2.5f, 0},
         {"repeat", {"2*(3,4)"}, 3, 4, 0},
@@ -303,7 +311,7 @@ TEST(ListInput, ComplexItems) {
     for (const Row& row : rows) {
         Lines lines{row.lines};
         std::vector<Value> values{Value::of(28), Value::of(28)};
-        if (row.status == 0 && std::string(row.label) != "repeat") values.pop_back();
+        if (row.status == 0 && std::string(row.label).find("repeat") == std::string::npos) values.pop_back();
         EXPECT_EQ(run(lines, values), row.status) << row.label;
         if (row.status) {
             EXPECT_TRUE(values[0].unchanged()) << row.label;
@@ -316,14 +324,17 @@ TEST(ListInput, ComplexItems) {
             EXPECT_EQ(parts[1], row.im) << row.label;
         }
     }
-    // 8-byte parts.
-    Lines lines{{"(0.1,1e300)"}};
-    std::vector<Value> values{Value::of(40)};
+    // 8-byte parts, short and long.
+    Lines lines{{"(0.1,1e300)", "(" + third + ",-" + tenth + ")"}};
+    std::vector<Value> values{Value::of(40), Value::of(40)};
     ASSERT_EQ(run(lines, values), 0u);
-    double parts[2];
+    double parts[4];
     std::memcpy(parts, values[0].bytes, 16);
+    std::memcpy(parts + 2, values[1].bytes, 16);
     EXPECT_EQ(parts[0], 0.1);
     EXPECT_EQ(parts[1], 1e300);
+    EXPECT_EQ(parts[2], 1.0 / 3);
+    EXPECT_EQ(parts[3], -0.1);
 }
 
 // Each statement starts on a new record; what is left on the previous one

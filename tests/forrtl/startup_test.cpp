@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 #include <atomic>
+#include <chrono>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -594,6 +595,63 @@ TEST_F(EndOfRun, StopAndSevereErrorCloseEveryUnit) {
         EXPECT_EQ(unit_test::slurp("quartz.imp.dat"), "first\r\nsecond\r\n") << row.label;
         EXPECT_FALSE(unit_test::exists("work.dat")) << row.label;
         std::remove("quartz.imp.dat");
+    }
+}
+
+// The thread that ends the run closes the units only while no other thread
+// is inside a statement, and once it has claimed the end no other thread
+// makes a further statement (a WRITE after the close would connect unit 20
+// anew, to fort.20).  Each row runs a second thread doing I/O and ends the
+// run on the first; the child's exit code says what went wrong.
+TEST_F(EndOfRun, OtherThreadsStopAtAStatementBoundary) {
+    using unit_test::Keywords;
+    auto write_for_ever = [] {
+        for (;;)
+            if (unit_test::write_records(20, {"one whole record"}) != 0) _exit(82);
+    };
+    struct Row {
+        const char* label;
+        void (*other)();  // the second thread's work
+        void (*end)();    // how the first thread ends the run
+    } rows[] = {
+        // Waiting for console input on a pipe nobody writes to: the wait is
+        // cut short, without the quiescence time-out.
+        {"waiting for input", [] { std::vector<std::string> r; unit_test::read_records(5, 1, r); _exit(81); },
+         [] { for_exit_handler(); }},
+        // Writing records without end: the thread parks at a statement
+        // boundary.
+        {"writing records", write_for_ever, [] { for_exit_handler(); }},
+        {"writing records, console event", write_for_ever, [] { for_console_event(0); }},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EXIT(
+            {
+                int fds[2];
+                if (pipe(fds) != 0) std::_Exit(90);
+                dup2(fds[0], 0);
+                if (unit_test::open_unit(20, Keywords().text(KW_FILE, "out.dat")) != 0) std::_Exit(91);
+                std::thread(row.other).detach();
+                usleep(50000);
+                // Called when the units are closed.
+                static HostOps host{};
+                host.program_exit = [](int) {
+                    usleep(50000);
+                    std::_Exit(unit_test::exists("fort.20") ? 83 : 0);
+                    return 0;
+                };
+                for_register_host(&host);
+                const auto start = std::chrono::steady_clock::now();
+                row.end();
+                if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1000))  // no time-out waited
+                    std::_Exit(84);
+                host.program_exit(0);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << row.label;
+        const std::string out = unit_test::slurp("out.dat");
+        EXPECT_EQ(out.size() % 18, 0u) << row.label;
+        std::remove("out.dat");
+        std::remove("fort.20");
     }
 }
 

@@ -12,6 +12,7 @@
 #include "for_diags.h"
 #include "for_exit_handler.h"
 #include "for_open_params.h"
+#include "for_stmt.h"
 #include "forrtl/unit_fixture.h"
 
 using namespace unit_test;
@@ -188,12 +189,15 @@ TEST(DeviceNames, LookupRules) {
         int code;
         const char* stored;
     };
+    // Only the bare names are devices (an empty extension counts as none):
+    // on Linux a name with an extension is an ordinary file.
     const Row rows[] = {
-        {"PRN.DAT", -2, "PRN"},   {"CON.DAT", 1, "CON"},   {"con", 1, "CON"},        {"COM1.", -4, "COM1"},
+        {"PRN.DAT", -1, ""},      {"CON.DAT", -1, ""},     {"con", 1, "CON"},        {"COM1.", -4, "COM1"},
         {"USER.DAT", -1, ""},     {"ERR.LOG", -1, ""},     {"CONOUT$.TXT", -1, ""},  {"LPT1.TXT", -1, ""},
         {"LPT2", -2, "LPT2"},     {"NUL", -3, "NUL"},      {"CONIN$", 0, "CONIN$"},  {"user", -6, "USER"},
-        {"ERR", 2, "ERR"},        {"LINE", -4, "LINE"},    {"AUX.X", -4, "AUX"},     {"COM12", -1, ""},
-        {"data/CON", -1, ""},     {"PRNX.DAT", -1, ""},
+        {"ERR", 2, "ERR"},        {"LINE", -4, "LINE"},    {"AUX.X", -1, ""},        {"COM12", -1, ""},
+        {"data/CON", -1, ""},     {"PRNX.DAT", -1, ""},    {"aux.dat", -1, ""},      {"com1.dat", -1, ""},
+        {"aux", -4, "AUX"},       {"Com1", -4, "COM1"},    {"nul.txt", -1, ""},      {"prn", -2, "PRN"},
     };
     for (const Row& row : rows) {
         char stored[8] = {};
@@ -205,22 +209,25 @@ TEST(DeviceNames, LookupRules) {
 }
 
 TEST_F(UnitsTest, DeviceNamesConnectToDevicesOrDiskFiles) {
-    // Reserved-looking names with an extension are ordinary disk files.
-    for (const char* name : {"USER.DAT", "ERR.LOG", "CONOUT$.TXT"}) {
+    // Reserved names with an extension are ordinary disk files, read back
+    // as written (AUX.dat and COM1.dat are no serial line to wait on).
+    for (const char* name : {"USER.DAT", "ERR.LOG", "CONOUT$.TXT", "CON.DAT", "PRN.DAT", "aux.dat", "COM1.dat",
+                             "nul.txt"}) {
         ASSERT_EQ(open_unit(30, Keywords().text(KW_FILE, name)), 0) << name;
+        EXPECT_EQ(write_records(30, {"kept"}), 0u) << name;
         EXPECT_EQ(close_unit(30), 0);
-        EXPECT_TRUE(exists(name)) << name;
+        EXPECT_EQ(slurp(name), "kept\r\n") << name;
     }
-    // CON.DAT is the console, stored as CON; NUL swallows records.
+    // The bare CON is the console, stored as CON; NUL swallows records.
     char name[16];
-    ASSERT_EQ(open_unit(31, Keywords().text(KW_FILE, "CON.DAT")), 0);
+    ASSERT_EQ(open_unit(31, Keywords().text(KW_FILE, "con")), 0);
     ASSERT_EQ(inquire(31, Keywords().out_text(KW_FILE, name, sizeof name)), 0);
     EXPECT_EQ(std::string(name, sizeof name), "CON             ");
-    EXPECT_FALSE(exists("CON.DAT"));
-    ASSERT_EQ(open_unit(32, Keywords().text(KW_FILE, "nul.txt")), 0);
+    EXPECT_FALSE(exists("con"));
+    ASSERT_EQ(open_unit(32, Keywords().text(KW_FILE, "nul")), 0);
     EXPECT_EQ(write_records(32, {"gone"}), 0u);
     EXPECT_EQ(close_unit(32), 0);
-    EXPECT_FALSE(exists("nul.txt"));
+    EXPECT_FALSE(exists("nul"));
     // Without the host, TITLE and IOFOCUS are refused as on a unit that is
     // no window.
     EXPECT_EQ(open_unit(33, Keywords().text(KW_FILE, "USER").text(KW_TITLE, "Plot")), 564);
@@ -366,6 +373,57 @@ TEST_F(UnitsTest, ReadOnlyUnitCannotDeleteItsFile) {
     EXPECT_FALSE(exists("absent.dat"));
 }
 
+// A name with a NUL inside is a file name error and touches nothing: cut at
+// the NUL it would reach another file (here the entry data file "qu").  A
+// trailing NUL counts as a blank.
+TEST_F(UnitsTest, NameWithANulIsAFileNameError) {
+    spit("qu", "kept\n");
+    const std::string nul_name("qu\0x.dat", 8);
+    char exist[4] = {};
+    struct Row {
+        const char* label;
+        int result;
+        int statement;  // 0 OPEN, 1 INQUIRE
+        Keywords keywords;
+    } rows[] = {
+        {"OPEN old", 43, 0, Keywords().text(KW_FILE, nul_name).text(KW_STATUS, "old")},
+        {"OPEN new", 43, 0, Keywords().text(KW_FILE, nul_name).text(KW_STATUS, "new")},
+        {"OPEN unknown", 43, 0, Keywords().text(KW_FILE, nul_name)},
+        {"DEFAULTFILE", 43, 0, Keywords().text(KW_FILE, "x.dat").text(KW_DEFAULTFILE, std::string("d\0ir", 5))},
+        {"INQUIRE", 43, 1, Keywords().text(KW_FILE, nul_name).by_address(16, KW_EXIST, exist)},
+        {"trailing NULs", 0, 1, Keywords().text(KW_FILE, std::string("qu\0\0", 4)).by_address(16, KW_EXIST, exist)},
+    };
+    for (Row& row : rows) {
+        const int result = row.statement == 0 ? open_unit(10, row.keywords) : inquire(-1, row.keywords);
+        EXPECT_EQ(result, row.result) << row.label;
+        EXPECT_EQ(close_unit(10), 0);
+    }
+    EXPECT_EQ(exist[0], -1);  // the trailing NULs named "qu"
+    EXPECT_EQ(slurp("qu"), "kept\n");
+    EXPECT_FALSE(exists("x.dat"));
+    EXPECT_FALSE(exists("d"));
+}
+
+// A directory where a file is expected: opening it for writing is refused
+// as access denied, and so is the read-only retry (a directory is no file
+// to read records from).  STATUS new finds it existing.
+TEST_F(UnitsTest, DirectoryWhereAFileIsExpected) {
+    ASSERT_EQ(mkdir("d.dat", 0755), 0);
+    struct Row {
+        const char* label;
+        Keywords keywords;
+        int result;
+    } rows[] = {
+        {"old (the entry file)", Keywords().text(KW_FILE, "d.dat").text(KW_STATUS, "old"), 9},
+        {"unknown", Keywords().text(KW_FILE, "d.dat"), 9},
+        {"action read", Keywords().text(KW_FILE, "d.dat").text(KW_ACTION, "read"), 9},
+        {"action write", Keywords().text(KW_FILE, "d.dat").text(KW_ACTION, "write"), 9},
+        {"new", Keywords().text(KW_FILE, "d.dat").text(KW_STATUS, "new"), 10},
+    };
+    for (Row& row : rows) EXPECT_EQ(open_unit(15, row.keywords), row.result) << row.label;
+    EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "d.dat"), kBranch | SF_COMPAT_NUMBERING), 600);
+}
+
 TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
     // Without a port the OPEN fails with "no such device"; with one it
     // connects without waiting for a carrier.
@@ -429,10 +487,11 @@ TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
     EXPECT_TRUE(exists("listing.txt"));
     EXPECT_EQ(slurp("lp.log"), "--|" + path("listing.txt") + "|\n");
 
-    // Without an error branch the information is shown and the program goes on.
+    // Without an error branch the information is shown, the program goes on
+    // and the statement's result is 0.
     ASSERT_EQ(open_unit(17, Keywords().text(KW_FILE, "listing.txt")), 0);
     ::testing::internal::CaptureStderr();
-    close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc);
+    EXPECT_EQ(close_unit(17, Keywords().text(KW_DISPOSE, "print/delete"), kCalc), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "forrtl: info (5): requested disposition modified, file not deleted, unit 17, file " +
                   path("listing.txt") + "\r\n");
@@ -446,13 +505,13 @@ TEST_F(PrintTest, PrintDeleteKeepsTheFileAndReturnsInformationFive) {
 
 TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
     setenv("FOR_DEFAULT_PRINT_DEVICE", "office", 1);  // only for the PRINT disposition
-    ASSERT_EQ(open_unit(18, Keywords().text(KW_FILE, "PRN.DAT")), 0);
+    ASSERT_EQ(open_unit(18, Keywords().text(KW_FILE, "prn")), 0);
     ASSERT_EQ(write_records(18, {"to the printer"}), 0u);
     EXPECT_EQ(close_unit(18), 0);
     std::string log = slurp("lp.log");
     ASSERT_EQ(log.substr(0, 3), "--|");
     EXPECT_NE(log.find("/FOR"), std::string::npos) << log;
-    EXPECT_FALSE(exists("PRN.DAT"));
+    EXPECT_FALSE(exists("prn"));
 }
 
 // At the end of the run a failed close is reported with its unit and file
@@ -536,6 +595,29 @@ TEST_F(ConsoleTest, UnitFiveReadsStandardInputAndGivesReadAheadBack) {
     EXPECT_EQ(close_unit(5), 0);
     // Standard input stays open, positioned after the record that was used.
     EXPECT_EQ(lseek(0, 0, SEEK_CUR), 8);
+}
+
+// Unit 5 is console input: without the host a WRITE to it is a failed
+// write (38), even when standard input could be written, and INQUIRE does
+// not call it read-only.
+TEST_F(ConsoleTest, WriteToUnitFiveIsAFailedWrite) {
+    spit("stdin.txt", "quartz\n");
+    redirect(0, "stdin.txt", O_RDWR);
+    const char format[] = "(A)";
+    const char text[] = "written";
+    const std::uint8_t items[] = {TYPE_CHARACTER, 4, ITEM_END_OF_LIST, 0};
+    const ArgWord args[] = {sizeof text - 1, reinterpret_cast<ArgWord>(text)};
+    EXPECT_EQ(format_write_begin(5, kBranch | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(format),
+                                 sizeof format - 1, items, args),
+              38);
+    char action[9];
+    ASSERT_EQ(inquire(5, Keywords().out_text(KW_ACTION, action, sizeof action)), 0);
+    EXPECT_EQ(std::string(action, sizeof action), "READWRITE");
+    EXPECT_EQ(write_records(5, {"written"}), status_of(MSG_WRITE_ERROR));
+    EXPECT_EQ(slurp("stdin.txt"), "quartz\n");
+    std::vector<std::string> records;
+    ASSERT_EQ(read_records(5, 1, records), 0u);
+    EXPECT_EQ(records, (std::vector<std::string>{"quartz"}));
 }
 
 TEST_F(ConsoleTest, MissingNameIsAskedForOnTheConsole) {

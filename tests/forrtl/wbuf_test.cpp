@@ -4,12 +4,14 @@
 // look at the file.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <functional>
+#include <iostream>
 
 #include "for_diags.h"
 #include "for_open_params.h"
@@ -261,31 +263,95 @@ TEST_F(WbufTest, RecordsPrecedeTheMessageThatEndsTheRun) {
     }
 }
 
-TEST_F(WbufTest, FailedBlockWriteIsAWriteErrorOfTheUnit) {
-    auto child = [] {
-            signal(SIGXFSZ, SIG_IGN);
-            struct rlimit limit {100, 100};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            if (open_unit(31, Keywords().text(KW_FILE, "full.dat")) != 0) _exit(2);
-            // Held in the block: no failure yet.
-            if (write_records(31, numbered(30, 8)) != 0) _exit(3);
-            Lub* lub = nullptr;
-            for_lookup_unit(31, SK_INQUIRE, &lub);
-            Status flushed = for_wbuf_flush(lub);
-            int err = lub->system_error;
-            for_release_unit(lub);
-            if (flushed != status_of(MSG_WRITE_ERROR) || err != EFBIG) _exit(4);
-            // A failure while a diagnostic writes every block out is
-            // reported by the unit's next WRITE.
-            if (write_records(31, numbered(30, 8)) != 0) _exit(5);
-            for_report(make_status(SEV_INFO, 5), 2, 21, "rw.dat");
-            if (write_records(31, {"x"}) != status_of(MSG_WRITE_ERROR)) _exit(6);
-            // CLOSE reports a block it cannot write out.
-            if (write_records(31, numbered(30, 8)) != 0) _exit(7);
-            if (close_unit(31) != static_cast<int>(MSG_WRITE_ERROR)) _exit(8);
-            _exit(0);
+// A record that cannot be stored (the file size limit, a full disk) fails
+// its own WRITE with 38, not a later one: the blocks reserve their space
+// before they fill, and without space the records go one by one.  The file
+// keeps every record before the failing one, and no part of it.  Each row
+// writes 12-byte records until one fails.
+TEST_F(WbufTest, RecordThatCannotBeStoredFailsItsOwnWrite) {
+    struct Row {
+        const char* label;
+        int limit;           // file size limit in bytes, or 0
+        int disk_kib;        // size of a tmpfs holding the file, or 0
+        int failing_errno;
+    } rows[] = {
+        {"file size limit inside the first block", 1000, 0, EFBIG},
+        {"file size limit after two blocks", 150000, 0, EFBIG},
+        {"full disk after a reserved block", 0, 100, ENOSPC},
     };
-    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+    for (const Row& row : rows) {
+        std::string folder = dir_;
+        if (row.disk_kib) {
+            folder = path("disk");
+            mkdir(folder.c_str(), 0755);
+            const std::string options = "size=" + std::to_string(row.disk_kib) + "k";
+            if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+                std::cout << "[ SKIPPED  ] " << row.label << ": no tmpfs can be mounted here\n";
+                continue;
+            }
+        }
+        const std::string file = folder + "/out.dat";
+        auto child = [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            if (row.limit) {
+                struct rlimit limit {rlim_t(row.limit), rlim_t(row.limit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (open_unit(31, Keywords().text(KW_FILE, file)) != 0) _exit(2);
+            Lub* lub = nullptr;
+            if (for_lookup_unit(31, SK_WRITE, &lub) != 0) _exit(3);
+            for (int i = 0;; ++i) {
+                for_begin_output_record(lub);
+                std::memcpy(lub->rec.buffer + lub->rec.pos, "         0", 10);
+                lub->rec.pos += 10;
+                Status s = for_put_record(lub);
+                if (s == 0) continue;
+                if (s != status_of(MSG_WRITE_ERROR) || lub->system_error != row.failing_errno) _exit(4);
+                struct stat st;
+                if (stat(file.c_str(), &st) != 0 || st.st_size != std::int64_t(i) * 12) _exit(5);
+                _exit(0);
+            }
+        };
+        EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "") << row.label;
+        const std::string got = slurp(file);
+        EXPECT_EQ(got.size() % 12, 0u) << row.label;
+        EXPECT_EQ(got.substr(got.size() - 12), "         0\r\n") << row.label;
+        if (row.limit) {
+            EXPECT_GT(got.size() + 12, std::size_t(row.limit)) << row.label;
+        }
+        if (row.disk_kib) umount2(folder.c_str(), MNT_DETACH);
+    }
+}
+
+// Write errors the unit's own statements did not see (the descriptor went
+// bad under a full block) are reported by the unit's next WRITE, or at the
+// latest when the unit is closed; closed by the exit handler at a STOP,
+// they end the run with status 38, never 0.
+TEST_F(WbufTest, LateWriteErrorIsReportedAndEndsTheRunWith38) {
+    auto spoil = [](std::int32_t unit) {
+        Lub* lub = nullptr;
+        for_lookup_unit(unit, SK_INQUIRE, &lub);
+        int fd = open("/dev/null", O_RDONLY);  // writes fail with EBADF
+        dup2(fd, lub->handle);
+        close(fd);
+        for_release_unit(lub);
+    };
+    auto child = [&] {
+        if (open_unit(31, Keywords().text(KW_FILE, "late.dat")) != 0) _exit(2);
+        if (write_records(31, numbered(30, 8)) != 0) _exit(3);
+        spoil(31);
+        // A diagnostic writes every block out; the failure waits for the
+        // unit's next WRITE.
+        for_report(make_status(SEV_INFO, 5), 2, 21, "rw.dat");
+        if (write_records(31, {"x"}) != status_of(MSG_WRITE_ERROR)) _exit(4);
+        if (open_unit(31, Keywords().text(KW_FILE, "late.dat")) != 0) _exit(5);
+        if (write_records(31, numbered(30, 8)) != 0) _exit(6);
+        spoil(31);
+        for_stop(nullptr, 0, kCalculatorFlags, 0, 0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(38),
+                "forrtl: Bad file descriptor\r\nforrtl: severe \\(38\\): error during write, unit 31, file " +
+                    path("late.dat"));
 }
 
 TEST_F(WbufTest, UnitsOnStandardOutputShareOneBlock) {

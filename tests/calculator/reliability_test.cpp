@@ -1,0 +1,430 @@
+// The loxnar program driven through its failure paths from outside: odd
+// entry names, full disks, closed standard descriptors, broken pipes and
+// signals in the middle of a run.  Each test starts build/loxnar in a fresh
+// folder with fork and exec, so that it can set the descriptors, limits and
+// signals the case needs, and waits for it with a time limit: a run that
+// hangs is killed and fails the test.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
+// One case of the quartz example; `cases` of them make an entry data file
+// (continuation flags 1 ... 1 0).
+std::string entry_of(int cases) {
+    std::string text;
+    for (int i = 0; i < cases; ++i) {
+        text += "alpha-quartz SiO2, trigonal P3(2)21, Cu K-alpha1\n"
+                "4.9134 4.9134 5.4052 90.0 90.0 120.0\n"
+                "1 3 0 0 0 0 0  1.50 5.00  5 5 5  1.5406\n";
+        text += i + 1 < cases ? "1\n" : "0\n";
+    }
+    return text;
+}
+
+// How the program is started.
+struct Launch {
+    std::string typed;              // standard input (a file), unless `input_pipe`
+    bool input_pipe = false;        // standard input is a pipe the test writes `typed` to and holds open
+    bool output_pipe = false;       // standard output is a pipe the test reads
+    std::vector<int> closed;        // standard descriptors closed for the run
+    rlim_t file_size = RLIM_INFINITY;
+};
+
+Launch typed(const std::string& text) {
+    Launch how;
+    how.typed = text;
+    return how;
+}
+
+struct Outcome {
+    int status = -1;      // exit status, 128 + signal when killed by one, -2 when it hung
+    bool killed = false;  // ended by a signal rather than by exiting
+    std::string out, err;
+};
+
+class LoxnarFailures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/loxnar-fail-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        // Typing into a program that closed its standard input must not
+        // end the test.
+        signal(SIGPIPE, SIG_IGN);
+    }
+    void TearDown() override {
+        if (!mount_.empty()) umount2(mount_.c_str(), MNT_DETACH);
+        fs::remove_all(dir_);
+    }
+
+    void entry(const std::string& name, const std::string& text) { write_file(dir_ / (name + ".dat"), text); }
+    std::string results(const std::string& name) { return read_file(dir_ / name); }
+
+    // Starts loxnar --console in `folder` (the test's folder by default).
+    pid_t start(const Launch& how, const fs::path& folder = {}) {
+        const fs::path where = folder.empty() ? dir_ : folder;
+        if (!how.input_pipe) write_file(dir_ / "stdin.txt", how.typed);
+        int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
+        if (how.input_pipe && pipe(in_pipe) != 0) return -1;
+        if (how.output_pipe && pipe(out_pipe) != 0) return -1;
+        const std::string in_path = (dir_ / "stdin.txt").string();
+        const std::string out_path = (dir_ / "stdout.txt").string();
+        const std::string err_path = (dir_ / "stderr.txt").string();
+        const std::string binary = LOXNAR_BINARY_DIR "/loxnar";
+        const std::string cwd = where.string();
+        pid_t pid = fork();
+        if (pid != 0) {
+            if (how.input_pipe) {
+                close(in_pipe[0]);
+                input_ = in_pipe[1];
+                if (!how.typed.empty() && write(input_, how.typed.data(), how.typed.size()) < 0) return -1;
+            }
+            if (how.output_pipe) {
+                close(out_pipe[1]);
+                output_ = out_pipe[0];
+            }
+            return pid;
+        }
+        // The child: async-signal-safe calls only, up to the exec.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGXFSZ}) signal(s, SIG_DFL);
+        int in = how.input_pipe ? in_pipe[0] : open(in_path.c_str(), O_RDONLY);
+        int out = how.output_pipe ? out_pipe[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (int fd = 3; fd < 1024; ++fd) close(fd);
+        for (int fd : how.closed) close(fd);
+        if (how.file_size != RLIM_INFINITY) {
+            struct rlimit limit {how.file_size, how.file_size};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execl(binary.c_str(), binary.c_str(), "--console", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    // Waits for the program, killing it after `seconds`.
+    Outcome finish(pid_t pid, int seconds = 60) {
+        Outcome o;
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        pid_t done = 0;
+        while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            o.status = -2;
+        } else {
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            o.killed = WIFSIGNALED(status);
+        }
+        if (input_ >= 0) close(input_);
+        if (output_ >= 0) close(output_);
+        input_ = output_ = -1;
+        o.out = read_file(dir_ / "stdout.txt");
+        o.err = read_file(dir_ / "stderr.txt");
+        return o;
+    }
+
+    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder)); }
+
+    // A tmpfs of `kib` KiB mounted on a folder of the test; empty when the
+    // machine does not let the test mount one.
+    fs::path small_disk(int kib) {
+        const fs::path at = dir_ / "disk";
+        fs::create_directory(at);
+        const std::string options = "size=" + std::to_string(kib) + "k";
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) return {};
+        mount_ = at.string();
+        return at;
+    }
+
+    fs::path dir_;
+    std::string mount_;
+    int input_ = -1, output_ = -1;
+};
+
+}  // namespace
+
+// Entry names the user may type.  A NUL inside the name is a file name
+// error that touches no file (cut at the NUL the name would be "qu", the
+// entry data file, found as an old results file and deleted).  AUX and COM1
+// with an extension are ordinary files, not the serial line.  A directory
+// where a file is expected is refused as access denied (9).
+TEST_F(LoxnarFailures, OddEntryNames) {
+    const std::string one_case = entry_of(1);
+    write_file(dir_ / "qu", one_case);
+    entry("aux", one_case);
+    entry("com1", one_case);
+    fs::create_directory(dir_ / "folder.dat");
+    entry("busy", one_case);
+    fs::create_directory(dir_ / "busy.imp.dat");
+    struct Row {
+        std::string typed;
+        int status;
+        std::string err_tail;  // how standard error ends ("" nothing on it)
+        std::string results;   // the results file the run leaves ("" none)
+    } rows[] = {
+        {std::string("qu\0x\n", 5), 43, "forrtl: severe (43): file name specification error, unit 10, file unknown\r\n",
+         ""},
+        {"aux\n", 0, "", "aux.imp.dat"},
+        {"com1\n", 0, "", "com1.imp.dat"},
+        {"folder\n", 9, "permission to access file denied, unit 10, file " + (dir_ / "folder.dat").string() + "\r\n",
+         ""},
+        {"busy\n", 9, "permission to access file denied, unit 15, file " + (dir_ / "busy.imp.dat").string() + "\r\n",
+         ""},
+    };
+    for (const Row& row : rows) {
+        Outcome r = run(typed(row.typed));
+        EXPECT_EQ(r.status, row.status) << row.typed << r.err;
+        if (row.err_tail.empty()) {
+            EXPECT_EQ(r.err, "") << row.typed;
+        } else {
+            EXPECT_TRUE(ends_with(r.err, row.err_tail)) << row.typed << r.err;
+        }
+        if (!row.results.empty()) {
+            EXPECT_EQ(count_of(results(row.results), " LOXNAR RESULTS\r\n"), 1) << row.typed;
+        }
+    }
+    EXPECT_EQ(read_file(dir_ / "qu"), one_case);
+    EXPECT_FALSE(fs::exists(dir_ / "qu.imp.dat"));
+    EXPECT_TRUE(fs::is_directory(dir_ / "busy.imp.dat"));
+}
+
+// A standard descriptor closed at the start: the program does not wait on
+// a descriptor of its own in its place.  Closed standard input is a failed
+// read of the entry name (39), closed standard output a failed write of the
+// banner (38); closed standard error loses the diagnostics only.
+TEST_F(LoxnarFailures, ClosedStandardDescriptors) {
+    entry("quartz", entry_of(2));
+    struct Row {
+        int closed;
+        int status;
+        std::string err_tail;
+    } rows[] = {
+        {0, 39, "forrtl: severe (39): error during read, unit 5, file CONIN$\r\n"},
+        {1, 38, "forrtl: severe (38): error during write, unit 6, file CONOUT$\r\n"},
+        {2, 0, ""},
+    };
+    for (const Row& row : rows) {
+        fs::remove(dir_ / "quartz.imp.dat");
+        Launch how;
+        how.input_pipe = true;  // held open: a read of it would wait for ever
+        how.typed = "quartz\n";
+        how.closed = {row.closed};
+        Outcome r = finish(start(how), 20);
+        EXPECT_EQ(r.status, row.status) << "closed " << row.closed << ": " << r.err;
+        EXPECT_TRUE(ends_with(r.err, row.err_tail)) << "closed " << row.closed << ": " << r.err;
+        if (row.status == 0) {
+            EXPECT_EQ(count_of(results("quartz.imp.dat"), " LOXNAR RESULTS\r\n"), 2);
+        }
+    }
+}
+
+// A full disk or the file size limit in the middle of a run: the WRITE whose
+// record cannot be stored reports 38 for the results file and ends the run
+// with status 38.  The file keeps whole records only, and the console and
+// the file stop at the same case.
+TEST_F(LoxnarFailures, FullDiskEndsTheRunAtTheRecordThatDoesNotFit) {
+    const std::string forty = entry_of(40);
+    struct Row {
+        const char* label;
+        int disk_kib;  // the run's folder on a tmpfs of this size, or 0
+        rlim_t limit;  // file size limit, or RLIM_INFINITY
+        const char* system_text;
+    } rows[] = {
+        {"24 KiB disk", 24, RLIM_INFINITY, "forrtl: No space left on device\r\n"},
+        {"file size limit", 0, 20000, "forrtl: File too large\r\n"},
+    };
+    for (const Row& row : rows) {
+        fs::path folder = dir_;
+        if (row.disk_kib) {
+            folder = small_disk(row.disk_kib);
+            if (folder.empty()) {
+                std::cout << "[ SKIPPED  ] " << row.label << ": no tmpfs can be mounted here\n";
+                continue;
+            }
+        }
+        write_file(folder / "quartz.dat", forty);
+        fs::remove(folder / "quartz.imp.dat");
+        Launch how = typed("quartz\n");
+        how.file_size = row.limit;
+        Outcome r = run(how, folder);
+        const std::string file = read_file(folder / "quartz.imp.dat");
+        const std::string tail = std::string(row.system_text) + "forrtl: severe (38): error during write, unit 15, file " +
+                                 (folder / "quartz.imp.dat").string() + "\r\n";
+        EXPECT_EQ(r.status, 38) << row.label << r.err;
+        EXPECT_TRUE(ends_with(r.err, tail)) << row.label << r.err;
+        EXPECT_TRUE(ends_with(file, "\r\n")) << row.label;
+        const int in_file = count_of(file, " LOXNAR RESULTS\r\n");
+        const int on_console = count_of(r.out, " LOXNAR RESULTS\r\n");
+        EXPECT_GT(in_file, 3) << row.label;
+        EXPECT_LT(in_file, 40) << row.label;
+        EXPECT_TRUE(on_console == in_file || on_console == in_file + 1)
+            << row.label << ": console " << on_console << ", file " << in_file;
+        if (row.disk_kib) {
+            umount2(mount_.c_str(), MNT_DETACH);
+            mount_.clear();
+        }
+    }
+}
+
+namespace {
+
+struct EventSignal {
+    int signal_number;
+    int status;
+    std::string message;
+};
+
+const EventSignal kEventSignals[] = {
+    {SIGINT, 0, "forrtl: error (200): program aborting due to control-C event\r\n"},
+    {SIGQUIT, 1, "forrtl: error (200): program aborting due to control-BREAK event\r\n"},
+    {SIGHUP, 2, "forrtl: error (200): program aborting due to menu-CLOSE event\r\n"},
+    {SIGTERM, 143, "forrtl: error (78): process killed (SIGTERM)\r\n"},
+};
+
+}  // namespace
+
+// Console events and SIGTERM at random times during a run of 300 cases,
+// many times over: the calculation makes no further statement once the
+// event is handled, so the run ends with the event's status and its one
+// message, every unit is closed with whole records, the results file holds
+// every case the console showed, and no stray file (fort.10) appears.
+TEST_F(LoxnarFailures, EventsAtRandomTimesEndTheRunCleanly) {
+    entry("quartz", entry_of(300));
+    std::mt19937 random(20260210);
+    for (const EventSignal& ev : kEventSignals) {
+        for (int round = 0; round < 20; ++round) {
+            fs::remove(dir_ / "quartz.imp.dat");
+            pid_t pid = start(typed("quartz\n"));
+            ASSERT_GT(pid, 0);
+            // The results file is opened after the run-time's start-up.
+            for (int i = 0; i < 5000 && !fs::exists(dir_ / "quartz.imp.dat"); ++i) usleep(200);
+            usleep(std::uniform_int_distribution<int>(0, 15000)(random));
+            kill(pid, ev.signal_number);
+            Outcome r = finish(pid, 30);
+            const std::string label = "signal " + std::to_string(ev.signal_number) + " round " + std::to_string(round);
+            const std::string file = results("quartz.imp.dat");
+            const int in_file = count_of(file, " LOXNAR RESULTS\r\n");
+            const int on_console = count_of(r.out, " LOXNAR RESULTS\r\n");
+            EXPECT_FALSE(r.killed) << label;
+            if (r.err.empty()) {
+                // The run was over before the signal came.
+                EXPECT_EQ(r.status, 0) << label;
+                EXPECT_EQ(in_file, 300) << label;
+            } else {
+                EXPECT_EQ(r.status, ev.status) << label;
+                EXPECT_EQ(r.err, ev.message) << label;
+            }
+            EXPECT_TRUE(file.empty() || ends_with(file, "\r\n")) << label;
+            EXPECT_GE(in_file, on_console - 1) << label;
+            EXPECT_FALSE(fs::exists(dir_ / "fort.10")) << label;
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// An event while the program waits for the entry name ends it at once.
+TEST_F(LoxnarFailures, EventWhileWaitingForTheEntryName) {
+    for (const EventSignal& ev : kEventSignals) {
+        Launch how;
+        how.input_pipe = true;  // open, nothing typed
+        how.output_pipe = true;
+        pid_t pid = start(how);
+        ASSERT_GT(pid, 0);
+        // The prompt is shown just before the READ of the name.
+        std::string shown;
+        char buffer[256];
+        while (shown.find("(no extension) ??") == std::string::npos) {
+            ssize_t n = read(output_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown.append(buffer, std::size_t(n));
+        }
+        kill(pid, ev.signal_number);
+        Outcome r = finish(pid, 10);
+        EXPECT_EQ(r.status, ev.status) << ev.signal_number;
+        EXPECT_FALSE(r.killed) << ev.signal_number;
+        EXPECT_TRUE(ends_with(r.err, ev.message)) << ev.signal_number << r.err;
+    }
+}
+
+// A console that stops reading (loxnar | head -c 200000): the WRITE to the
+// broken pipe fails with 38 on unit 6 and the exit handler closes the
+// results file intact, holding every case the console showed.
+TEST_F(LoxnarFailures, BrokenConsolePipeIsAFailedWrite) {
+    entry("quartz", entry_of(1000));
+    Launch how = typed("quartz\n");
+    how.output_pipe = true;
+    pid_t pid = start(how);
+    ASSERT_GT(pid, 0);
+    std::string shown;
+    char buffer[4096];
+    while (shown.size() < 200000) {
+        ssize_t n = read(output_, buffer, std::min(sizeof buffer, 200000 - shown.size()));
+        if (n <= 0) break;
+        shown.append(buffer, std::size_t(n));
+    }
+    close(output_);
+    output_ = -1;
+    Outcome r = finish(pid, 30);
+    EXPECT_EQ(r.status, 38) << r.err;
+    EXPECT_FALSE(r.killed);
+    EXPECT_TRUE(ends_with(r.err, "forrtl: Broken pipe\r\n"
+                                 "forrtl: severe (38): error during write, unit 6, file CONOUT$\r\n"))
+        << r.err;
+    const std::string file = results("quartz.imp.dat");
+    EXPECT_TRUE(ends_with(file, "\r\n"));
+    EXPECT_GE(count_of(file, " LOXNAR RESULTS\r\n"), count_of(shown, " LOXNAR RESULTS\r\n"));
+}
