@@ -36,9 +36,17 @@ bool set(const char* name) {
     return value && *value;
 }
 
-// The window needs a display: an X server, a Wayland compositor, or a Qt
-// platform named explicitly (offscreen, for instance).
-bool display_available() { return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"); }
+// The window needs a display: a Qt platform named explicitly (offscreen, for
+// instance), or an X server or Wayland compositor that answers.  A display
+// that is named but gone (a stale DISPLAY) is said once on standard error,
+// and the program runs on the console instead.
+bool display_available() {
+    if (set("QT_QPA_PLATFORM")) return true;
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return false;
+    if (host::display_answers()) return true;
+    std::fputs("loxnar: the display does not answer; running on the console\n", stderr);
+    return false;
+}
 
 // The calculation: the run-time's initialisation, then the main program.
 // The calculator's floating-point option word is 0: every exception stays

@@ -22,6 +22,11 @@ using Program = void (*)(int argc, char** argv);
 // (std::_Exit), since the calculation thread may still be parked.
 int run_windowed(int argc, char** argv, Program program);
 
+// Whether the display named by WAYLAND_DISPLAY or DISPLAY answers (a local
+// X server's socket, a Wayland socket; a display on another host is taken
+// as given).  Needs no QApplication.
+bool display_answers();
+
 // ---------------------------------------------------------------------------
 // The steps of run_windowed, for tests that drive the host in-process.
 

@@ -284,6 +284,26 @@ TEST_F(LoxnarRun, ResultsFileThatCannotBeCreated) {
 }
 
 // --help and --version answer as Linux programs do.
+// A display that is named but does not answer (a stale DISPLAY) leaves the
+// program on the console, with one line on standard error saying so.
+TEST_F(LoxnarRun, DisplayThatDoesNotAnswerRunsOnTheConsole) {
+    const fs::path examples = fs::path(LOXNAR_SOURCE_DIR) / "examples";
+    fs::copy_file(examples / "quartz.dat", dir_ / "quartz.dat");
+    write_file(dir_ / "stdin.txt", "quartz\n");
+    for (const char* env : {"DISPLAY=:4242 WAYLAND_DISPLAY=", "DISPLAY=unix:4242.0 WAYLAND_DISPLAY=",
+                            "DISPLAY= WAYLAND_DISPLAY=no-such-wayland-socket"}) {
+        fs::remove(dir_ / "quartz.imp.dat");
+        std::string cmd = "cd '" + dir_.string() + "' && env -u QT_QPA_PLATFORM " + env + " '" LOXNAR_BINARY_DIR
+                          "/loxnar' < stdin.txt > stdout.txt 2> stderr.txt";
+        const int status = std::system(cmd.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << env;
+        EXPECT_EQ(read_file(dir_ / "stderr.txt"), "loxnar: the display does not answer; running on the console\n")
+            << env;
+        EXPECT_EQ(mask_stamps(read_file(dir_ / "stdout.txt")), read_file(examples / "expected" / "quartz.console"))
+            << env;
+    }
+}
+
 TEST_F(LoxnarRun, HelpAndVersion) {
     std::string cmd = "'" LOXNAR_BINARY_DIR "/loxnar' --help > '" + (dir_ / "h").string() + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
