@@ -3,6 +3,7 @@
 #include "frame.h"
 #include "host_state.h"
 #include "platform.h"
+#include "save_print.h"
 
 namespace host {
 
@@ -19,6 +20,8 @@ void status_bar_action(const WindowPtr&) { frame_toggle_status_bar(); }
 void about_action(const WindowPtr&) { frame_about(); }
 void paste_action(const WindowPtr& window) { paste_command(window); }
 void clear_paste_action(const WindowPtr&) { clear_paste_command(); }
+void print_action(const WindowPtr& window) { print_window(window); }
+void save_action(const WindowPtr& window) { save_window(window); }
 void input_action(const WindowPtr&) {
     if (const WindowPtr window = pending_input_window()) ui_activate_window(window);
 }
@@ -26,8 +29,8 @@ void input_action(const WindowPtr&) {
 }  // namespace
 
 const Command kCommands[] = {
-    {1019, Popup::File, "&Print...", nullptr, nullptr, nullptr},
-    {1020, Popup::File, "&Save...", nullptr, nullptr, nullptr},
+    {1019, Popup::File, "&Print...", nullptr, nullptr, print_action},
+    {1020, Popup::File, "&Save...", nullptr, nullptr, save_action},
     {1000, Popup::File, "E&xit\tCtrl+C", nullptr, nullptr, exit_action},
     {1001, Popup::Edit, "Select &Text", nullptr, nullptr, nullptr},
     {1002, Popup::Edit, "Select &Graphics", nullptr, nullptr, nullptr},
