@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "frame.h"
+#include "help.h"
 #include "host_state.h"
 #include "platform.h"
 #include "save_print.h"
@@ -22,6 +23,8 @@ void paste_action(const WindowPtr& window) { paste_command(window); }
 void clear_paste_action(const WindowPtr&) { clear_paste_command(); }
 void print_action(const WindowPtr& window) { print_window(window); }
 void save_action(const WindowPtr& window) { save_window(window); }
+void contents_action(const WindowPtr&) { show_help_contents(); }
+void help_on_help_action(const WindowPtr&) { show_help_on_help(); }
 void input_action(const WindowPtr&) {
     if (const WindowPtr window = pending_input_window()) ui_activate_window(window);
 }
@@ -46,8 +49,8 @@ const Command kCommands[] = {
     {1023, Popup::Window, "&Input", input_enabled, nullptr, input_action},
     {1022, Popup::Window, "C&lear Paste", clear_paste_enabled, nullptr, clear_paste_action},
     {1015, Popup::Window, "&Status Bar", nullptr, frame_status_bar_visible, status_bar_action},
-    {1016, Popup::Help, "&Contents", nullptr, nullptr, nullptr},
-    {1017, Popup::Help, "Using &Help", nullptr, nullptr, nullptr},
+    {1016, Popup::Help, "&Contents", nullptr, nullptr, contents_action},
+    {1017, Popup::Help, "Using &Help", nullptr, nullptr, help_on_help_action},
     {1018, Popup::Help, "&About", nullptr, nullptr, about_action},
     // The "&State" item while paused: "&Resume\tCtrl+Q" sends 1009.
     {kResume, Popup::State, "&Resume\tCtrl+Q", nullptr, nullptr, resume_action},
@@ -76,6 +79,7 @@ void run_command(int id) {
 
 void run_window_command(int id, const WindowPtr& window) {
     if (!window) return;
+    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
     const Command* c = find_command(id);
     if (c && c->action) c->action(window);
 }
