@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
@@ -71,6 +72,13 @@ QTextBrowser* help_browser() {
         g_browser->setWindowTitle(QString::fromStdString(facts().app_name) + QStringLiteral(" Help"));
         g_browser->setOpenLinks(true);
         g_browser->resize(640, 520);
+        QTextBrowser* browser = g_browser;
+        QObject::connect(new QShortcut(QKeySequence(Qt::Key_Escape), browser), &QShortcut::activated, browser,
+                         [browser] { browser->close(); });
+        // Over the frame's middle, below its menu bar.
+        if (const QWidget* frame = ui_frame_widget()) {
+            g_browser->move(frame->geometry().center() - g_browser->rect().center() + QPoint(0, 24));
+        }
     }
     return g_browser;
 }
