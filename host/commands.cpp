@@ -1,8 +1,10 @@
 #include "commands.h"
 
 #include "frame.h"
+#include "help.h"
 #include "host_state.h"
 #include "platform.h"
+#include "save_print.h"
 
 namespace host {
 
@@ -19,6 +21,10 @@ void status_bar_action(const WindowPtr&) { frame_toggle_status_bar(); }
 void about_action(const WindowPtr&) { frame_about(); }
 void paste_action(const WindowPtr& window) { paste_command(window); }
 void clear_paste_action(const WindowPtr&) { clear_paste_command(); }
+void print_action(const WindowPtr& window) { print_window(window); }
+void save_action(const WindowPtr& window) { save_window(window); }
+void contents_action(const WindowPtr&) { show_help_contents(); }
+void help_on_help_action(const WindowPtr&) { show_help_on_help(); }
 void input_action(const WindowPtr&) {
     if (const WindowPtr window = pending_input_window()) ui_activate_window(window);
 }
@@ -26,8 +32,8 @@ void input_action(const WindowPtr&) {
 }  // namespace
 
 const Command kCommands[] = {
-    {1019, Popup::File, "&Print...", nullptr, nullptr, nullptr},
-    {1020, Popup::File, "&Save...", nullptr, nullptr, nullptr},
+    {1019, Popup::File, "&Print...", nullptr, nullptr, print_action},
+    {1020, Popup::File, "&Save...", nullptr, nullptr, save_action},
     {1000, Popup::File, "E&xit\tCtrl+C", nullptr, nullptr, exit_action},
     {1001, Popup::Edit, "Select &Text", nullptr, nullptr, nullptr},
     {1002, Popup::Edit, "Select &Graphics", nullptr, nullptr, nullptr},
@@ -43,8 +49,8 @@ const Command kCommands[] = {
     {1023, Popup::Window, "&Input", input_enabled, nullptr, input_action},
     {1022, Popup::Window, "C&lear Paste", clear_paste_enabled, nullptr, clear_paste_action},
     {1015, Popup::Window, "&Status Bar", nullptr, frame_status_bar_visible, status_bar_action},
-    {1016, Popup::Help, "&Contents", nullptr, nullptr, nullptr},
-    {1017, Popup::Help, "Using &Help", nullptr, nullptr, nullptr},
+    {1016, Popup::Help, "&Contents", nullptr, nullptr, contents_action},
+    {1017, Popup::Help, "Using &Help", nullptr, nullptr, help_on_help_action},
     {1018, Popup::Help, "&About", nullptr, nullptr, about_action},
     // The "&State" item while paused: "&Resume\tCtrl+Q" sends 1009.
     {kResume, Popup::State, "&Resume\tCtrl+Q", nullptr, nullptr, resume_action},
@@ -73,6 +79,7 @@ void run_command(int id) {
 
 void run_window_command(int id, const WindowPtr& window) {
     if (!window) return;
+    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
     const Command* c = find_command(id);
     if (c && c->action) c->action(window);
 }

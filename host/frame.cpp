@@ -21,6 +21,7 @@
 
 #include "commands.h"
 #include "for_host.h"
+#include "help.h"
 #include "host_state.h"
 #include "platform.h"
 #include "text_view.h"
@@ -180,6 +181,7 @@ void build_full_menu() {
     for (int i = 0; i < 6; ++i) {
         g.popups[i] = new QMenu(QString::fromLatin1(titles[i]), g.frame);
         QObject::connect(g.popups[i], &QMenu::aboutToShow, g.frame, [] { update_items(); });
+        help_watch_menu(g.popups[i]);  // F1 on the open popup: help mode
     }
     for (int i = 0; i < kCommandCount; ++i) {
         const Command& c = kCommands[i];
