@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -206,7 +207,32 @@ void full_screen_repaint(const WindowPtr& window) {
 // Arranging the windows.
 
 void cascade_command() {
-    if (QMdiArea* mdi = frame_mdi_area()) mdi->cascadeSubWindows();
+    // The windows that are neither minimised nor hidden, each one title
+    // bar below and right of the one before, the active one last (on top);
+    // all of one size, so that the last one reaches the area's far corner.
+    QMdiArea* mdi = frame_mdi_area();
+    if (!mdi) return;
+    QList<QMdiSubWindow*> subs;
+    for (QMdiSubWindow* sub : mdi->subWindowList(QMdiArea::CreationOrder)) {
+        if (sub->isHidden() || sub->isMinimized()) continue;
+        if (sub->isMaximized()) sub->showNormal();
+        subs.append(sub);
+    }
+    if (subs.isEmpty()) return;
+    if (QMdiSubWindow* active = mdi->activeSubWindow(); active && subs.removeOne(active)) subs.append(active);
+    const int step = mdi->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, subs.front()) + 4;
+    const QSize area = mdi->viewport()->size();
+    const int n = static_cast<int>(subs.size());
+    const QSize size(std::max(area.width() - step * (n - 1), area.width() / 2),
+                     std::max(area.height() - step * (n - 1), area.height() / 2));
+    // Many windows start over from the top-left corner.
+    const int room = std::min(area.width() - size.width(), area.height() - size.height());
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* sub = subs[i];
+        const int offset = room > 0 ? i * step % (room + 1) : 0;
+        sub->setGeometry(QRect(QPoint(offset, offset), size.boundedTo(sub->maximumSize())));
+        sub->raise();
+    }
 }
 
 void tile_command() {
