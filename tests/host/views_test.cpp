@@ -197,8 +197,8 @@ TEST(FullScreen, TypedCharactersGoToTheWindowWithoutTheCtrlShortcuts) {
     EXPECT_TRUE(reader.join());
     EXPECT_EQ(line, "ab\x13");
     EXPECT_EQ(host::state_word(), "Running");
-    // Output while shown reaches the view: the echo "ab" on the first row
-    // lights its top-left corner.
+    // The view shows the window's virtual screen: the echo "ab" on the
+    // second row lights its first cells.
     const QImage picture = full->grab().toImage();
     const int cell_w = full->width() * host::facts().cell_width / host::facts().screen_width;
     const int cell_h = full->height() * host::facts().cell_height / host::facts().screen_height;
