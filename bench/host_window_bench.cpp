@@ -3,7 +3,9 @@
 // host operation the run-time calls, while the interface thread paints.
 // Peers in the same run: the same records into a model of the window's
 // size alone (no locks, no thread, no painting), and written to /dev/null
-// with one write(2) each, as console mode writes a terminal.
+// with one write(2) each, as console mode writes a terminal.  Then the
+// cost of one repaint after a record, as the window shows it and fitted
+// (Size To Fit: the whole virtual screen rendered and stretched).
 //
 //   host_window_bench [RECORDS]     (default 300000)
 #include <QAbstractScrollArea>
@@ -25,7 +27,9 @@
 
 #include "for_host.h"
 #include "host.h"
+#include "host_state.h"
 #include "text_screen.h"
+#include "views.h"
 
 namespace {
 
@@ -121,6 +125,23 @@ int main(int argc, char** argv) {
     std::printf("write(2) /dev/null:  %8.3f s  %10.0f records/s  %6.2f us/record\n", devnull_s, count / devnull_s,
                 devnull_s * 1e6 / count);
     std::printf("window / write(2) = %.2fx\n", window_s / devnull_s);
+
+    // One record then one repaint, as shown and fitted.
+    auto repaint_ms = [&](int rounds) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < rounds; ++i) {
+            const std::string& r = records[static_cast<std::size_t>(i) % records.size()];
+            ops.write_text(r.data(), static_cast<int>(r.size()), 1024, 0);
+            view->viewport()->repaint();
+        }
+        return seconds_since(t0) * 1e3 / rounds;
+    };
+    const int rounds = 300;
+    const double shown_ms = repaint_ms(rounds);
+    host::fit_command(host::window_for(1024));
+    const double fitted_ms = repaint_ms(rounds);
+    std::printf("a record and a repaint: shown %.3f ms, fitted %.3f ms (%.1fx), %d rounds\n", shown_ms, fitted_ms,
+                fitted_ms / shown_ms, rounds);
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -5,18 +5,50 @@
 #include "host_state.h"
 #include "platform.h"
 #include "save_print.h"
+#include "selection.h"
+#include "views.h"
 
 namespace host {
 
 namespace {
 
-bool paste_enabled() { return !paste_pending() && platform_clipboard_has_text(); }
+// The enabling rules look at the active text window.
+bool selecting() {
+    const WindowPtr window = ui_active_window();
+    return window && window->selection.active();
+}
+bool fitted_or_full_screen() {
+    const WindowPtr window = ui_active_window();
+    return (window && window->fitted) || full_screen_shown();
+}
+bool select_enabled() { return !selecting() && !fitted_or_full_screen(); }
+bool copy_enabled() {
+    const WindowPtr window = ui_active_window();
+    return window && window->selection.marked;
+}
+bool paste_enabled() {
+    return !paste_pending() && platform_clipboard_has_text() && !selecting() && !fitted_or_full_screen();
+}
+bool view_enabled() { return !selecting(); }
+bool fitted() {
+    const WindowPtr window = ui_active_window();
+    return window && window->fitted;
+}
 bool clear_paste_enabled() { return paste_pending(); }
 bool input_enabled() { return pending_input_window() != nullptr; }
 
 void exit_action(const WindowPtr&) { frame_exit(); }
+void select_text_action(const WindowPtr& window) { select_command(window, Selection::Text); }
+void select_graphics_action(const WindowPtr& window) { select_command(window, Selection::Graphics); }
+void select_all_action(const WindowPtr& window) { select_all_command(window); }
+void copy_action(const WindowPtr& window) { copy_command(window); }
+void fit_action(const WindowPtr& window) { fit_command(window); }
+void full_screen_action(const WindowPtr& window) { full_screen_command(window); }
 void pause_action(const WindowPtr&) { pause_program(); }
-void resume_action(const WindowPtr&) { resume_program(); }
+void resume_action(const WindowPtr&) { resume_command(); }
+void cascade_action(const WindowPtr&) { cascade_command(); }
+void tile_action(const WindowPtr&) { tile_command(); }
+void arrange_icons_action(const WindowPtr&) { arrange_icons_command(); }
 void status_bar_action(const WindowPtr&) { frame_toggle_status_bar(); }
 void about_action(const WindowPtr&) { frame_about(); }
 void paste_action(const WindowPtr& window) { paste_command(window); }
@@ -35,17 +67,17 @@ const Command kCommands[] = {
     {1019, Popup::File, "&Print...", nullptr, nullptr, print_action},
     {1020, Popup::File, "&Save...", nullptr, nullptr, save_action},
     {1000, Popup::File, "E&xit\tCtrl+C", nullptr, nullptr, exit_action},
-    {1001, Popup::Edit, "Select &Text", nullptr, nullptr, nullptr},
-    {1002, Popup::Edit, "Select &Graphics", nullptr, nullptr, nullptr},
-    {1003, Popup::Edit, "Select &All", nullptr, nullptr, nullptr},
-    {1004, Popup::Edit, "&Copy\tCtrl+Ins", nullptr, nullptr, nullptr},
+    {1001, Popup::Edit, "Select &Text", select_enabled, nullptr, select_text_action},
+    {1002, Popup::Edit, "Select &Graphics", select_enabled, nullptr, select_graphics_action},
+    {1003, Popup::Edit, "Select &All", select_enabled, nullptr, select_all_action},
+    {1004, Popup::Edit, "&Copy\tCtrl+Ins", copy_enabled, nullptr, copy_action},
     {1021, Popup::Edit, "&Paste", paste_enabled, nullptr, paste_action},
-    {1006, Popup::View, "&Size To Fit", nullptr, nullptr, nullptr},
-    {1007, Popup::View, "&Full Screen\tAlt+Enter", nullptr, nullptr, nullptr},
+    {1006, Popup::View, "&Size To Fit", view_enabled, fitted, fit_action},
+    {1007, Popup::View, "&Full Screen\tAlt+Enter", view_enabled, nullptr, full_screen_action},
     {kPause, Popup::State, "&Pause\tCtrl+S", nullptr, nullptr, pause_action},
-    {1010, Popup::Window, "&Cascade", nullptr, nullptr, nullptr},
-    {1011, Popup::Window, "&Tile", nullptr, nullptr, nullptr},
-    {1012, Popup::Window, "&Arrange Icons", nullptr, nullptr, nullptr},
+    {1010, Popup::Window, "&Cascade", nullptr, nullptr, cascade_action},
+    {1011, Popup::Window, "&Tile", nullptr, nullptr, tile_action},
+    {1012, Popup::Window, "&Arrange Icons", nullptr, nullptr, arrange_icons_action},
     {1023, Popup::Window, "&Input", input_enabled, nullptr, input_action},
     {1022, Popup::Window, "C&lear Paste", clear_paste_enabled, nullptr, clear_paste_action},
     {1015, Popup::Window, "&Status Bar", nullptr, frame_status_bar_visible, status_bar_action},
@@ -109,9 +141,10 @@ int shortcut_command(int key, Qt::KeyboardModifiers modifiers, bool auto_repeat)
         if (s.when_enabled && !command_enabled(s.command)) return 0;
         return s.command;
     }
-    // Escape resumes a paused program (and ends a selection); otherwise it
-    // is typed like any other character.
-    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier && run_state() == RunState::Paused)
+    // Escape resumes a paused program and ends a selection; otherwise it is
+    // typed like any other character.
+    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        (run_state() == RunState::Paused || selecting()))
         return kResume;
     return 0;
 }

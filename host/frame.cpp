@@ -25,6 +25,7 @@
 #include "host_state.h"
 #include "platform.h"
 #include "text_view.h"
+#include "views.h"
 
 #ifndef LOXNAR_VERSION
 #define LOXNAR_VERSION "0"
@@ -175,6 +176,21 @@ void update_items() {
     }
 }
 
+// "&Input" follows the pending read each time the menu bar is entered: by a
+// click on it, or from the keyboard (Alt, F10), which gives it the focus.
+class MenuBarWatch : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn) {
+            if (QAction* input = action_for(1023)) input->setEnabled(command_enabled(1023));
+        }
+        return QObject::eventFilter(object, event);
+    }
+};
+
 void build_full_menu() {
     if (g.full_built) return;
     const char* const titles[] = {"&File", "&Edit", "&View", "&State", "&Window", "&Help"};
@@ -183,6 +199,9 @@ void build_full_menu() {
         QObject::connect(g.popups[i], &QMenu::aboutToShow, g.frame, [] { update_items(); });
         help_watch_menu(g.popups[i]);  // F1 on the open popup: help mode
     }
+    // The "&Window" popup ends with the list of the text windows.
+    QMenu* window_popup = g.popups[static_cast<int>(Popup::Window)];
+    QObject::connect(window_popup, &QMenu::aboutToShow, g.frame, [window_popup] { fill_window_list(window_popup); });
     for (int i = 0; i < kCommandCount; ++i) {
         const Command& c = kCommands[i];
         if (c.id == kResume) continue;  // shares the "&State" item with Pause
@@ -227,6 +246,7 @@ void flush_repaints() {
     for (const WindowPtr& window : pending) {
         window->repaint_requested.store(false);
         if (window->view) window->view->viewport()->update();
+        full_screen_repaint(window);
     }
 }
 
@@ -282,6 +302,7 @@ bool frame_create(const std::string& app_name) {
     QAction* exit = g.minimal_file->addAction(QStringLiteral("E&xit"));
     QObject::connect(exit, &QAction::triggered, g.frame, [] { run_command(kMinimalExit); });
     g.frame->menuBar()->addMenu(g.minimal_file);
+    g.frame->menuBar()->installEventFilter(new MenuBarWatch(g.frame));
     g.full_shown = false;
 
     // The full bar while a text window is active, the minimal one otherwise.
@@ -342,6 +363,8 @@ void frame_release_menus() {
 
 QWidget* ui_frame_widget() { return g.frame; }
 
+QMdiArea* frame_mdi_area() { return g.mdi; }
+
 // ---------------------------------------------------------------------------
 // Text windows on the interface thread.
 
@@ -388,6 +411,7 @@ void ui_activate_window(const WindowPtr& window) {
 }
 
 void ui_window_closed(const WindowPtr& window) {
+    full_screen_window_closing(window);
     TextSubWindow* sub = sub_of(window);
     if (!sub) return;
     sub->setWindowTitle(title_of(window));
@@ -403,6 +427,7 @@ void ui_window_closed(const WindowPtr& window) {
 }
 
 void ui_destroy_window(const WindowPtr& window) {
+    full_screen_window_closing(window);
     if (TextSubWindow* sub = sub_of(window)) sub->close();
     window_forgotten_for_input(window);
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QMdiArea;
+
 namespace host {
 
 // Creates and shows the frame titled with the application name (maximised
@@ -16,6 +18,7 @@ void frame_toggle_status_bar();
 bool frame_status_bar_visible();
 void frame_about();
 bool frame_full_menu_built();
+QMdiArea* frame_mdi_area();
 // The exit hook of the text windows: the full menu bar's popups removed
 // and destroyed (on the interface thread; elsewhere nothing).
 void frame_release_menus();

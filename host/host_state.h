@@ -38,6 +38,23 @@ class TextView;
 constexpr int kFirstWindow = 1024;
 constexpr int kWindowSlots = 40;
 
+// A text window's selection (interface thread only).  Points are 0-based
+// cells of the virtual screen in a text selection, pixels of it in a
+// graphics selection.
+struct Selection {
+    enum Kind { None, Text, Graphics };
+    Kind kind = None;
+    bool mark_mode = false;   // entered by Select Text or Select Graphics
+    bool select_all = false;  // entered by Select All
+    bool started = false;     // the first click or Shift movement fixed an anchor
+    bool marked = false;      // an area is marked: Copy may take it
+    bool dragging = false;    // the left button is down, the end follows the pointer
+    int anchor_x = -1, anchor_y = -1;
+    int end_x = -1, end_y = -1;
+
+    bool active() const { return kind != None; }
+};
+
 // One text window (the Part's window record).
 struct WindowRecord {
     int number = 0;  // 1024 + slot
@@ -65,6 +82,8 @@ struct WindowRecord {
     QPointer<TextView> view;
     QPointer<QMdiSubWindow> sub;
     bool shown = false;
+    Selection selection;
+    bool fitted = false;  // Size To Fit: the whole virtual screen in the client area
 };
 
 using WindowPtr = std::shared_ptr<WindowRecord>;

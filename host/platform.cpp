@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFont>
 #include <QFontMetrics>
+#include <QImage>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -241,6 +242,14 @@ bool platform_clipboard_has_text() {
     const QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard ? clipboard->mimeData() : nullptr;
     return data && data->hasText();
+}
+
+void platform_set_clipboard_text(const std::string& text) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(QString::fromStdString(text));
+}
+
+void platform_set_clipboard_image(const QImage& image) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setImage(image);
 }
 
 // ---------------------------------------------------------------------------

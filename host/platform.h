@@ -11,7 +11,7 @@
 //                          woken through an eventfd watched by a
 //                          QSocketNotifier, so that no Qt object is touched
 //                          by another thread
-//   clipboard              QClipboard (text)
+//   clipboard              QClipboard (text, and pictures for Copy)
 //   MessageBoxA, GetOpenFileNameA
 //                          QMessageBox, QFileDialog
 #pragma once
@@ -20,6 +20,7 @@
 #include <string>
 
 class QFont;
+class QImage;
 class QWidget;
 
 namespace host {
@@ -63,6 +64,9 @@ void ui_call(const std::function<void()>& task);
 
 std::string platform_clipboard_text();
 bool platform_clipboard_has_text();
+// Puts text (UTF-8) or a picture on the clipboard, replacing what was there.
+void platform_set_clipboard_text(const std::string& text);
+void platform_set_clipboard_image(const QImage& image);
 
 // The standard dialogs, owned by `owner` (may be nullptr).
 int platform_message_box(QWidget* owner, const char* text, const char* title, unsigned style);

@@ -12,6 +12,8 @@
 
 #include "commands.h"
 #include "platform.h"
+#include "selection.h"
+#include "views.h"
 
 namespace host {
 
@@ -42,16 +44,19 @@ TextView::TextView(WindowPtr window) : window_(std::move(window)), font_(CellFon
     });
 }
 
+TextView::~TextView() = default;
+
 QSize TextView::virtual_size() const { return QSize(facts().screen_width, facts().screen_height); }
 
 void TextView::update_scroll_ranges() {
     const QSize v = virtual_size();
     const QSize client = viewport()->size();
-    // A difference of 2 pixels or less counts as none and removes the bar.
+    // A difference of 2 pixels or less counts as none and removes the bar;
+    // a fitted window has none.
     int h_max = v.width() - client.width();
     int v_max = v.height() - client.height();
-    if (h_max <= 2) h_max = 0;
-    if (v_max <= 2) v_max = 0;
+    if (h_max <= 2 || window_->fitted) h_max = 0;
+    if (v_max <= 2 || window_->fitted) v_max = 0;
     horizontalScrollBar()->setRange(0, h_max);
     horizontalScrollBar()->setSingleStep(cell_width_);
     horizontalScrollBar()->setPageStep(std::max(1, client.width()));
@@ -65,10 +70,37 @@ void TextView::scroll_by_cells(int columns, int rows) {
     verticalScrollBar()->setValue(verticalScrollBar()->value() + rows * cell_height_);
 }
 
+QPoint TextView::offset() const { return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()); }
+
+void TextView::show_rect(const QRect& rect) {
+    const QSize client = viewport()->size();
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    if (rect.left() < h->value()) h->setValue(rect.left());
+    else if (rect.right() >= h->value() + client.width()) h->setValue(rect.right() + 1 - client.width());
+    if (rect.top() < v->value()) v->setValue(rect.top());
+    else if (rect.bottom() >= v->value() + client.height()) v->setValue(rect.bottom() + 1 - client.height());
+}
+
+void TextView::set_fitted(bool fitted) {
+    const Qt::ScrollBarPolicy policy = fitted ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
+    setHorizontalScrollBarPolicy(policy);
+    setVerticalScrollBarPolicy(policy);
+    if (!fitted) stretched_.reset();
+    update_scroll_ranges();
+    viewport()->update();
+}
+
 QRect TextView::caret_rect() const { return last_caret_; }
 
 void TextView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
+    if (window_->fitted) {
+        // The whole virtual screen in the client area, the caret scaled.
+        if (!stretched_) stretched_ = std::make_unique<StretchedPicture>();
+        last_caret_ = stretched_->paint(painter, viewport()->rect(), *window_, font_, hasFocus() && caret_visible_);
+        return;
+    }
     const QRect dirty = event->rect();
     painter.fillRect(dirty, Qt::black);
     const int h_offset = horizontalScrollBar()->value();
@@ -104,10 +136,12 @@ void TextView::paintEvent(QPaintEvent* event) {
         paint_cells(painter, font_, cells_.data(), width, last_row - first_row + 1,
                     QPoint((first_column - 1) * cell_width_ - h_offset, (first_row - 1) * cell_height_ - v_offset));
     }
-    // The caret: the cursor's cell, scan lines first..last of 8, inverted.
+    // The caret: the cursor's cell, scan lines first..last of 8, inverted;
+    // while marking, the selection caret stands in for it.
     const QRect previous_caret = last_caret_;
     last_caret_ = QRect();
-    if (cursor_row > 0 && shape_last >= shape_first) {
+    const bool marking = window_->selection.mark_mode;
+    if (cursor_row > 0 && shape_last >= shape_first && !marking) {
         const int top = shape_first * cell_height_ / 8;
         const int bottom = (shape_last + 1) * cell_height_ / 8;
         last_caret_ = QRect((cursor_column - 1) * cell_width_ - h_offset, (cursor_row - 1) * cell_height_ - v_offset + top,
@@ -117,6 +151,8 @@ void TextView::paintEvent(QPaintEvent* event) {
             painter.fillRect(last_caret_, Qt::white);
         }
     }
+    const QRect selection_caret = paint_selection(*this, painter, hasFocus() && caret_visible_);
+    if (marking) last_caret_ = selection_caret;
     // The input method's composition window follows the cursor.
     if (last_caret_ != previous_caret && hasFocus()) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
     if (!g_first_paint_done && width > 0) {
@@ -181,7 +217,7 @@ bool TextView::scroll_key(QKeyEvent* event) {
     }
 }
 
-void TextView::type_text(const QString& text) {
+void TextView::type_text(const WindowPtr& window, const QString& text) {
     const bool utf8 = current_encoding() == Encoding::Utf8;
     for (const char32_t ch : text.toUcs4()) {
         std::string key;
@@ -190,43 +226,62 @@ void TextView::type_text(const QString& text) {
         } else {
             key += ch <= 0xFF ? static_cast<char>(ch) : '?';
         }
-        route_key(window_, key);
+        route_key(window, key);
     }
 }
 
+bool TextView::type_key(const WindowPtr& window, QKeyEvent* event) {
+    const int key = event->key();
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {
+        return true;  // Alt+Enter is a command key (Full Screen), never a line end
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        route_key(window, "\r");
+    } else if (key == Qt::Key_Backspace) {
+        route_key(window, "\b");
+    } else if (key == Qt::Key_Tab) {
+        route_key(window, "\t");
+    } else if (ctrl && key >= Qt::Key_A && key <= Qt::Key_Z) {
+        // Control characters are typed as they are (Ctrl+J ends the line).
+        route_key(window, std::string(1, static_cast<char>(key - Qt::Key_A + 1)));
+    } else if (key == Qt::Key_Escape) {
+        route_key(window, "\x1b");
+    } else if (!event->text().isEmpty()) {
+        type_text(window, event->text());
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void TextView::keyPressEvent(QKeyEvent* event) {
-    if (shortcut(event) || scroll_key(event)) return;
+    if (shortcut(event) || selection_key(*this, event) || scroll_key(event)) return;
     if (event->key() == Qt::Key_F4 && (event->modifiers() & Qt::ControlModifier)) {
         // The MDI child's Close: refused while the window's unit is open.
         if (QWidget* sub = parentWidget()) sub->close();
         return;
     }
-    const int key = event->key();
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {
-        return;  // Alt+Enter is a command key (Full Screen), never a line end
-    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        route_key(window_, "\r");
-    } else if (key == Qt::Key_Backspace) {
-        route_key(window_, "\b");
-    } else if (key == Qt::Key_Tab) {
-        route_key(window_, "\t");
-    } else if (ctrl && key >= Qt::Key_A && key <= Qt::Key_Z) {
-        // Control characters are typed as they are (Ctrl+J ends the line).
-        route_key(window_, std::string(1, static_cast<char>(key - Qt::Key_A + 1)));
-    } else if (key == Qt::Key_Escape) {
-        route_key(window_, "\x1b");
-    } else if (!event->text().isEmpty()) {
-        type_text(event->text());
-    } else {
+    if (!type_key(window_, event)) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     caret_visible_ = true;
 }
 
+void TextView::mousePressEvent(QMouseEvent* event) {
+    if (!selection_mouse_press(*this, event)) QAbstractScrollArea::mousePressEvent(event);
+}
+
+void TextView::mouseMoveEvent(QMouseEvent* event) {
+    if (!selection_mouse_move(*this, event)) QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void TextView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!selection_mouse_release(*this, event)) QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
 void TextView::inputMethodEvent(QInputMethodEvent* event) {
-    if (!event->commitString().isEmpty()) type_text(event->commitString());
+    if (!event->commitString().isEmpty()) type_text(window_, event->commitString());
     event->accept();
 }
 

@@ -7,6 +7,7 @@
 #include <QAbstractScrollArea>
 #include <QTimer>
 
+#include <memory>
 #include <vector>
 
 #include "host_state.h"
@@ -14,9 +15,12 @@
 
 namespace host {
 
+class StretchedPicture;
+
 class TextView : public QAbstractScrollArea {
 public:
     explicit TextView(WindowPtr window);
+    ~TextView() override;
 
     const WindowPtr& window() const { return window_; }
     // Scroll ranges, steps and bars for the current client size.
@@ -24,12 +28,29 @@ public:
     // The largest client size: the virtual screen's.
     QSize virtual_size() const;
     void scroll_by_cells(int columns, int rows);
+    int cell_width() const { return cell_width_; }
+    int cell_height() const { return cell_height_; }
+    const CellFont& cell_font() const { return font_; }
+    // The scroll offsets in pixels.
+    QPoint offset() const;
+    // Scrolls the least that shows `rect` (pixels of the virtual screen).
+    void show_rect(const QRect& rect);
+    // Size To Fit: the whole virtual screen stretched to the client area,
+    // no scroll bars.
+    void set_fitted(bool fitted);
+    // A key typed in a text window (or in its full-screen view) as the line
+    // editor takes it: Enter, Backspace, Tab, control characters and text.
+    // False for a key that types nothing.
+    static bool type_key(const WindowPtr& window, QKeyEvent* event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -39,7 +60,7 @@ protected:
 private:
     bool shortcut(QKeyEvent* event);
     bool scroll_key(QKeyEvent* event);
-    void type_text(const QString& text);
+    static void type_text(const WindowPtr& window, const QString& text);
     QRect caret_rect() const;
 
     WindowPtr window_;
@@ -50,6 +71,7 @@ private:
     bool caret_visible_ = true;
     std::vector<Cell> cells_;    // the visible cells, copied under the output lock
     QRect last_caret_;
+    std::unique_ptr<StretchedPicture> stretched_;  // while fitted
 };
 
 }  // namespace host

@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
 # loxnar in its window on a real X display (Xvfb), driven as a user would
 # with xdotool: type the entry name and Enter, answer the exit prompt with
-# Enter (No: the window stays), leave with Ctrl+C; the results file must be
-# the expected listing and the exit status 0.
+# Enter (No: the window stays), select all (Alt+E, A) and copy (Ctrl+Ins),
+# leave with Ctrl+C.  The clipboard (read with xclip) must hold the console
+# listing, the results file the expected listing, and the exit status must
+# be 0.
 #
 #   tests/host/xvfb_run.sh LOXNAR SOURCE_DIR
 #
-# Skipped (status 77) without Xvfb or xdotool.  With LOXNAR_SCREENSHOT_DIR
-# set, screenshots of the listing and of the prompt are saved there.
+# Skipped (status 77) without Xvfb, xauth, xdotool or xclip.  With
+# LOXNAR_SCREENSHOT_DIR set, screenshots of the prompt, the listing and the
+# selection are saved there.
 set -uo pipefail
 
 LOXNAR=$1
 SOURCE=$2
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing: skipped"; exit 77; }
+for tool in Xvfb xauth xdotool xclip; do
+    command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
+done
 
+# A display of our own: Xvfb picks a free number and admits only the
+# clients that hold our cookie, so that no other program's windows (another
+# test run's, say) share the screen or the clipboard.
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-xvfb.XXXXXX")
-display=:$((100 + RANDOM % 800))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+export XAUTHORITY=$WORK/xauth
+COOKIE=$(mcookie)
+xauth -q -f "$XAUTHORITY" add :0 . "$COOKIE" 2>/dev/null  # the server takes the cookie whatever the number
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -auth "$XAUTHORITY" 5>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
 XVFB=$!
 PID=""
 cleanup() {
@@ -25,7 +35,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-export DISPLAY=$display
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
 fail() {
@@ -50,7 +59,9 @@ shot() {
     fi
 }
 
-wait_for '[ -e /tmp/.X11-unix/X${display#:} ]' 50 || fail "Xvfb did not start"
+wait_for '[ -s "$WORK/display" ]' 50 || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$WORK/display")
+xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$COOKIE"
 cp "$SOURCE/examples/quartz.dat" "$WORK/"
 cd "$WORK"
 "$LOXNAR" >loxnar.out 2>loxnar.err &
@@ -73,6 +84,21 @@ wait_for '[ "$(windows)" -eq 1 ]' 100 || fail "the prompt stayed"
 sleep 0.3
 kill -0 "$PID" 2>/dev/null || fail "the application closed on No"
 shot listing
+# Select All and Copy: the clipboard holds every line the window shows, each
+# with its line end.
+xdotool windowfocus --sync "$window" 2>/dev/null
+sleep 0.2
+xdotool key alt+e
+sleep 0.3
+xdotool key a
+sleep 0.3
+shot selected
+xdotool key ctrl+Insert
+mask() { sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#'; }
+# The console listing as the window shows it: the typed name after the prompt.
+sed 's/\r$//; 2s/$/quartz/' "$SOURCE/examples/expected/quartz.console" >expected.clip
+wait_for 'xclip -o -selection clipboard 2>/dev/null | mask | cmp -s - expected.clip' 30 ||
+    { xclip -o -selection clipboard 2>&1 | diff - expected.clip | head -20; fail "the clipboard is not the listing"; }
 xdotool key ctrl+c  # Exit
 wait_for '! kill -0 $PID 2>/dev/null' 100 || fail "Ctrl+C did not close the application"
 wait "$PID"
