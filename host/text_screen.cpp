@@ -200,7 +200,13 @@ void TextScreen::write(const char* bytes, int count, Encoding encoding) {
         }
         if (column > start) note_extent(row, std::min(column, right + 1) - 1);
         const int stored_end = std::min(column, right + 1);
-        if (stored_end > start) store_run(row, start, stored_end, blank_write);
+        // A run without characters that a line end closes (an empty record,
+        // written as CR LF alone) still marks its row as written, so that
+        // Copy gives it as an empty line; the row the cursor merely moved to
+        // after the last line end stays unwritten.
+        const bool closed_by_line_end = i < count && (bytes[i] == '\r' || bytes[i] == '\n');
+        if (stored_end > start || (stored_end == start && closed_by_line_end))
+            store_run(row, start, stored_end, blank_write);
         cursor_column_ += column - start;
 
         if (wrapped) {
@@ -231,6 +237,7 @@ void TextScreen::store_run(int row, int first, int end, bool blank_write) {
         p = Piece{first, end, blank_write};
         return;
     }
+    if (end == first) return;  // no characters: the piece stays as it is
     p.first = std::min(p.first, first);
     p.end = std::max(p.end, end);
     p.blank_write = p.blank_write && blank_write;

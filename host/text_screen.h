@@ -58,7 +58,8 @@ public:
     // Draws `count` bytes at the cursor: runs of characters, LF a new line
     // (scrolling the region on its last row), CR back to column 1, wrap at
     // the region's right column.  A NUL ends the text.  An empty write draws
-    // one blank and marks its piece as a blank write.
+    // one blank and marks its piece as a blank write; a line end on a row
+    // without characters (an empty record) marks the row as written.
     void write(const char* bytes, int count, Encoding encoding);
 
     // The line editor's Backspace: moves the cursor one cell left (to the

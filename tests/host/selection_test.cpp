@@ -87,8 +87,8 @@ TEST(Copy, TextFromTheStore) {
     const Row rows[] = {
         {"rows never written are left out", {"one\r\ntwo\r\n"}, false, {0, 0}, {10, 5}, "one\ntwo\n"},
         // The run-time writes an empty record as CR LF alone: no character
-        // lands on its row, which stays unwritten and is left out.
-        {"an empty record leaves its row unwritten", {"one\r\n\r\nthree\r\n"}, false, {0, 0}, {10, 2}, "one\nthree"},
+        // lands on its row, yet the row was written and copies as empty.
+        {"an empty record is an empty line", {"one\r\n\r\nthree\r\n"}, false, {0, 0}, {10, 2}, "one\n\nthree"},
         {"an empty write is an empty line", {"one\r\n", "", "\r\n", "three\r\n"}, false, {0, 0}, {10, 2}, "one\n\nthree"},
         {"an empty write alone on one row", {"", "\r\n"}, false, {0, 0}, {10, 0}, "\n"},
         {"written blanks are copied, cells never written are not", {"abc   \r\nx\r\n"}, false, {0, 0}, {20, 1},

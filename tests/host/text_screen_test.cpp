@@ -35,7 +35,7 @@ TEST(TextScreen, ControlCharactersWrapAndLineEnds) {
         {"A LF B: two rows, B in column 1", 10, 3, true, {"A\nB"}, "A|B", 2, 2},
         {"CR LF is one new row", 10, 3, true, {"A\r\nB"}, "A|B", 2, 2},
         {"LF CR is one new row", 10, 3, true, {"A\n\rB"}, "A|B", 2, 2},
-        {"LF LF gives an empty row, left out", 10, 3, true, {"A\n\nB"}, "A|B", 2, 3},
+        {"LF LF gives an empty row, kept as an empty line", 10, 3, true, {"A\n\nB"}, "A||B", 2, 3},
         // A record exactly as wide as the region followed by its line end
         // takes one row, whatever the line end.
         {"wrap then nothing", 4, 3, true, {"ABCD"}, "ABCD", 1, 2},
@@ -45,7 +45,7 @@ TEST(TextScreen, ControlCharactersWrapAndLineEnds) {
         {"wrap then CR", 4, 3, true, {"ABCD\rE"}, "ABCD|E", 2, 2},
         {"wrap in the middle", 4, 3, true, {"ABCDEF"}, "ABCD|EF", 3, 2},
         // Only a line end in the same write is taken with the wrap.
-        {"line end in a later write", 4, 3, true, {"ABCD", "\r\n", "E"}, "ABCD|E", 2, 3},
+        {"line end in a later write", 4, 3, true, {"ABCD", "\r\n", "E"}, "ABCD||E", 2, 3},
         {"wrap off: past the right column not stored, cursor counts", 4, 3, false, {"ABCDEF"}, "ABCD", 7, 1},
         {"wrap off then CR LF", 4, 3, false, {"ABCDEF\r\nG"}, "ABCD|G", 2, 2},
         {"a NUL ends the text", 10, 3, true, {std::string("AB\0CD", 5)}, "AB", 3, 1},
