@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "for_reentrancy.h"
 #include "host_state.h"
 #include "platform.h"
 
@@ -69,6 +70,10 @@ PastePiece take_piece(std::size_t count) {
         piece.text.append(text, pos, length);
         pos += length;
     }
+    // CR LF, the line end of the host's own Copy and of text from other
+    // systems, ends the line as LF does: the CR is not part of the line
+    // (a piece handed over whole would otherwise keep it).
+    if (line_feed && !piece.text.empty() && piece.text.back() == '\r') piece.text.pop_back();
     piece.complete = line_feed || piece.text.size() >= count;
     if (pos >= text.size()) {
         g_in.paste_pending = false;
@@ -190,7 +195,10 @@ void line_editor(const WindowPtr& window, const std::string& key) {
         std::memcpy(g_in.line + g_in.length, key.data(), key.size());
         g_in.length += static_cast<int>(key.size());
     }
-    echo(window, key);
+    // A typed NUL is kept in the line and takes a blank cell: drawn as NUL
+    // it would end the echo and leave no cell, and Backspace would then
+    // erase a character the line still holds.
+    echo(window, key == std::string(1, '\0') ? std::string(" ") : key);
 }
 
 }  // namespace
@@ -266,10 +274,14 @@ int host_read_line(char* buffer, int capacity, int window) {
         ui_post([record] { ui_input_pending(record); });
         if (!on_interface) {
             std::unique_lock lock(g_input_lock);
+            forrtl::for_input_wait_begin();
             g_input_cv.wait(lock, [&record] { return record->line_ready || shutting_down(); });
-            if (!record->line_ready) {
+            const bool ready = record->line_ready;
+            lock.unlock();
+            // Parks here when another thread has closed the units meanwhile.
+            forrtl::for_input_wait_end();
+            if (!ready) {
                 // The application is closing: this read never returns.
-                lock.unlock();
                 read_lock.unlock();
                 gate_pass();
             }

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QKeyEvent>
 
+#include <functional>
+
+#include "host_state.h"
 #include "host_test_support.h"
 
 namespace {
@@ -168,3 +172,94 @@ TEST_F(LineInput, PastedTextWithoutLineFeedWaitsForEnter) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sends a key press as the display delivers it: Ctrl+@ comes as the key @
+// with the text NUL, a lone surrogate from a broken input method as itself.
+void deliver(int window, Qt::Key k, Qt::KeyboardModifiers m, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, k, m, text);
+    QApplication::sendEvent(view(window), &press);
+}
+
+}  // namespace
+
+// Control characters are typed as they are, and what the window shows is
+// what the line holds: a NUL takes a blank cell, so that Backspace after it
+// removes it from the line and from the window alike.  A character that is
+// not valid text (a lone surrogate) is typed as the replacement character.
+TEST_F(LineInput, TypedControlCharactersAndTheirEcho) {
+    struct Row {
+        const char* label;
+        std::function<void(int)> keys;
+        std::string line;
+        std::string shown;
+    };
+    const QString nul(QChar(0));
+    const Row rows[] = {
+        {"NUL inside", [&](int w) { type(w, "qu"); deliver(w, Qt::Key_At, Qt::ControlModifier, nul); type(w, "x"); },
+         std::string("qu\0x", 4), "qu x"},
+        {"NUL then Backspace",
+         [&](int w) {
+             type(w, "qu");
+             deliver(w, Qt::Key_At, Qt::ControlModifier, nul);
+             key(w, Qt::Key_Backspace);
+             type(w, "artz");
+         },
+         "quartz", "quartz"},
+        {"Ctrl+Z", [](int w) { type(w, "a"); key(w, Qt::Key_Z, Qt::ControlModifier); }, "a\x1a", "a\x1a"},
+        {"lone surrogate", [&](int w) { deliver(w, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0xD800))); },
+         "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+    };
+    on_calc([] { return ops().set_code_page(65001); });  // a UTF-8 locale
+    for (const Row& row : rows) {
+        const int w = on_calc([] { return ops().open_window("Typed"); });
+        Reader reader(w, 80);
+        ASSERT_TRUE(reader.wait_pending()) << row.label;
+        row.keys(w);
+        key(w, Qt::Key_Return);
+        EXPECT_EQ(reader.line(), row.line) << row.label;
+        EXPECT_EQ(host::window_text(w), row.shown) << row.label;
+        on_calc([w] { return ops().close_window(w, 0); });
+    }
+    on_calc([] { return ops().set_code_page(1252); });
+}
+
+// Pasted text: CR LF (the line end of the host's own Copy) ends a line as LF
+// does, in the read that waits and in the reads it answers later; a NUL
+// ends the text; a very long text without line feeds fills a waiting read
+// with 126 characters (capacity - 2), of which a caller of 80 gets 80 and
+// the next read the kept rest, and stays pending for later reads.
+TEST_F(LineInput, PastedLineEndsNulAndLongText) {
+    struct Row {
+        const char* label;
+        QString clipboard;
+        std::vector<std::string> lines;
+        bool used_up;
+    };
+    const Row rows[] = {
+        {"CR LF", "quartz\r\nB\r\n", {"quartz", "B"}, true},
+        {"NUL ends the text", QString("ab") + QChar(0) + "cd\n", {"ab"}, true},
+        {"very long text", QString(1 << 20, QLatin1Char('x')), {std::string(80, 'x'), std::string(46, 'x')}, false},
+    };
+    for (const Row& row : rows) {
+        QGuiApplication::clipboard()->setText(row.clipboard);
+        for (std::size_t i = 0; i < row.lines.size(); ++i) {
+            Reader reader(window_, 80);
+            if (i == 0) {
+                ASSERT_TRUE(reader.wait_pending()) << row.label;
+                key(window_, Qt::Key_Insert, Qt::ShiftModifier);
+            }
+            // A paste without its line feed waits for Enter.
+            pump_for(20);
+            if (host::read_pending(window_)) key(window_, Qt::Key_Return);
+            EXPECT_EQ(reader.line(), row.lines[i]) << row.label << " line " << i;
+        }
+        if (row.used_up) {
+            EXPECT_TRUE(pump_until([] { return host::status_message().empty(); })) << row.label;
+        } else {
+            EXPECT_TRUE(host::paste_pending()) << row.label;
+            host::clear_paste_command();  // Clear Paste
+        }
+    }
+}
