@@ -59,6 +59,10 @@ void run_program(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A standard descriptor the program was started without is filled
+    // before anything opens one: the window's display connection must not
+    // become standard error, where a warning would garble it.
+    forrtl::for_occupy_standard_descriptors();
     // The program's own options are taken out of the argument list the
     // run-time sees, where the remaining arguments supply file names that a
     // unit is missing.

@@ -193,18 +193,22 @@ void show_in_box(const char* format, int number, const char* prefix, const char*
 
 bool host_has_box() { return g_host && g_host->message_box; }
 
+void write_line_to_stderr(Status code, int shown_number, const char* message) {
+    redirect_fort0();
+    std::fprintf(stderr, "%s (%i): %s", severity_prefix(code), shown_number, message);
+    std::fflush(stderr);
+}
+
 // The diagnostic line "%s (%i): %s", to standard error or the host.
 void show_line(Status code, int shown_number, const char* message) {
     // Every record written so far is in its file when the message appears.
     for_wbuf_flush_all();
-    redirect_fort0();
-    const char* prefix = severity_prefix(code);
     if (host_has_box()) {
-        show_in_box("%s (%i): %s", shown_number, prefix, message, kBoxTitle, kBoxStyle);
+        redirect_fort0();
+        show_in_box("%s (%i): %s", shown_number, severity_prefix(code), message, kBoxTitle, kBoxStyle);
         return;
     }
-    std::fprintf(stderr, "%s (%i): %s", prefix, shown_number, message);
-    std::fflush(stderr);
+    write_line_to_stderr(code, shown_number, message);
 }
 
 // The end of the program after a severe error or a math error.  When
@@ -281,6 +285,15 @@ void for_report(Status code, int nargs, ...) {
     bool severe = report_v(code, static_cast<std::int16_t>(status_number(code)), nargs, ap);
     va_end(ap);
     if (severe) end_program(static_cast<int>(code), status_number(code));
+}
+
+void for_report_on_stderr(Status code, int nargs, ...) {
+    char message[kMessageMax + 1];
+    va_list ap;
+    va_start(ap, nargs);
+    form_message(lookup_text(code), nargs, ap, message);
+    va_end(ap);
+    write_line_to_stderr(code, static_cast<std::int16_t>(status_number(code)), message);
 }
 
 void for_report_and_continue(Status code, int nargs, ...) {

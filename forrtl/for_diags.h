@@ -29,6 +29,12 @@ void for_report(Status code, int nargs, ...);
 // severity: the exit handler reports a failed close and goes on closing.
 void for_report_and_continue(Status code, int nargs, ...);
 
+// Forms the message as for_report does and writes it to standard error (or
+// the FORT0 file), never to the host's box, and returns.  Nothing else is
+// touched (no block is written out): for a report made on a thread other
+// than the calculation's while that thread still runs.
+void for_report_on_stderr(Status code, int nargs, ...);
+
 // Reports message 540 + index with its 6000-range alternate number instead
 // of its own; an index outside 0..219 reports message 8.
 void for_report_alternate(int index, int nargs, ...);

@@ -35,6 +35,13 @@ struct HostOps {
     // to or from a file or device that is not a window, so that a paused
     // program stops there as it does at the window operations.
     void (*transfer_gate)();
+    // Optional (may be nullptr): a console event or SIGTERM reached a
+    // windowed program.  The host closes the application as its Exit
+    // command does (no box, no question; the program stops at its next
+    // step and the exit handler closes every unit), and the process ends
+    // with `exit_code`, unless the program has already ended with a code of
+    // its own.  Returns at once; called on the run-time's watcher thread.
+    void (*close_application)(int exit_code);
 };
 
 // The registered host, or nullptr when the run-time runs on its own.

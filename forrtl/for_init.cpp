@@ -95,6 +95,8 @@ int current_code_page() {
     return code_page;
 }
 
+}  // namespace
+
 // A standard descriptor the program was started without is taken by
 // /dev/null opened the other way round (input for writing, output for
 // reading).  So the run-time's own descriptors (the console-event pipe) and
@@ -103,7 +105,7 @@ int current_code_page() {
 // find the descriptor unusable: a read from a closed standard input fails
 // (39) instead of waiting on a pipe, a write to a closed standard output
 // fails (38).
-void occupy_closed_standard_descriptors() {
+void for_occupy_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         const int stand_in = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
@@ -113,6 +115,8 @@ void occupy_closed_standard_descriptors() {
         }
     }
 }
+
+namespace {
 
 // The signals the run-time set to be ignored (bit n for signal n), given
 // back to their default in the child processes it starts.
@@ -152,7 +156,7 @@ Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options) {
     Status status = for_take_lock(g_init_done_lock);
     if (status != 0) return status;
     // Before any descriptor of the run-time is made.
-    occupy_closed_standard_descriptors();
+    for_occupy_standard_descriptors();
     // A write past the file size limit fails (EFBIG, so 38 for the record
     // that crosses it), and a write to a pipe nobody reads any more fails
     // (EPIPE, 38 on the console unit), instead of killing the process with
@@ -284,9 +288,26 @@ const char* event_text(int event) {
     std::_Exit(exit_code);
 }
 
+// A windowed program has no console: an event (the session ending, a
+// kill) closes the application as its Exit command does, without a box or
+// a question, and the process ends with the event's status.  The message
+// goes to standard error, where a windowed program's log is kept; once the
+// program has ended by itself (its exit prompt, the windows kept) there is
+// no run left to abort and no message, and the process ends with the
+// program's code.  The host stops the program at its next step and runs
+// the exit handler; this thread claims nothing, so that the program's own
+// end (a STOP under way) still finishes.
+bool handed_to_host(Status message, int nargs, const char* text, int exit_code) {
+    if (!g_host || !g_host->close_application) return false;
+    if (!for_run_ending_elsewhere()) for_report_on_stderr(message, nargs, text);
+    g_host->close_application(exit_code);
+    return true;
+}
+
 }  // namespace
 
 void for_console_event(int event) {
+    if (handed_to_host(status_of(MSG_ABORT_EVENT), 1, event_text(event), event)) return;
     // A STOP or a severe error already ending the run finishes it.
     if (!for_claim_run_end()) return;
     for_quiesce_statements(kQuiesceTimeoutMs);
@@ -295,6 +316,7 @@ void for_console_event(int event) {
 }
 
 void for_termination_request() {
+    if (handed_to_host(status_of(MSG_KILLED_SIGTERM), 0, nullptr, kTerminationExitCode)) return;
     if (!for_claim_run_end()) return;
     for_quiesce_statements(kQuiesceTimeoutMs);
     for_report(status_of(MSG_KILLED_SIGTERM), 0);

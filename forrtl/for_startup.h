@@ -34,6 +34,13 @@ extern std::uint32_t g_fp_option_word;
 // initialisation has already run.
 Status for_rtl_init(int argc, char** argv, std::uint32_t fp_options);
 
+// A standard descriptor (0, 1, 2) that the process was started without
+// gets /dev/null opened the wrong way round, so that no descriptor opened
+// later lands there and the console unit on it finds it unusable.  The
+// initialisation does it; a program that opens descriptors of its own
+// before (a windowed host's display connection) calls it first thing.
+void for_occupy_standard_descriptors();
+
 // In a child process the run-time starts (print and submit dispositions),
 // before its exec: the signals the run-time ignores for itself (a file size
 // limit, a broken pipe) get their default disposition back.  Only
@@ -71,7 +78,9 @@ int for_threading_level();
 // (event 2); SIGTERM is handled the same way.  Installed by the
 // initialisation; a signal whose disposition is not the default at
 // installation (the program's own handler, or ignored) is left alone, and a
-// handler the program installs later replaces ours.
+// handler the program installs later replaces ours.  Under a host that
+// closes the application on request (HostOps::close_application) the event
+// writes its message to standard error and leaves the rest to the host.
 void for_install_console_handler();
 // What the event does: claims the end of the run (and returns at once when
 // a STOP or an error is already ending it), waits until the other threads

@@ -28,7 +28,7 @@ const forrtl::HostOps kHostOps = {
     host_write_text,     host_read_line,    host_open_window,      host_select_window,
     host_activate_window, host_current_window, host_keep_window_current, host_close_window,
     host_message_box,    host_choose_file,  host_program_exit,     host_set_code_page,
-    host_transfer_gate,
+    host_transfer_gate,  host_close_application,
 };
 
 }  // namespace
@@ -86,6 +86,7 @@ int run_windowed(int argc, char** argv, Program program) {
     // Never destroyed: the process ends right after (the calculation thread
     // may still be parked inside the run-time).
     auto* app = new QApplication(qt_argc, argv);
+    guard_unexpected_exit();
     if (initialise() != 0) return 0;
     start_calculation(program, qt_argc, argv);
     app->exec();

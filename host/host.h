@@ -66,6 +66,13 @@ int register_exit_hook(void (*hook)());
 // back, the exit hooks, then the process ends with -1.
 void fatal(int code, const char* module, int line);
 
+// Makes an exit() that does not come from the host itself (Qt's display
+// connection calls it when the display goes away) close every unit with
+// the run-time's exit handler, boxes going to standard error, and end the
+// process at once with the program's exit code, or 1 when the program had
+// not ended.  run_windowed calls it once the application object exists.
+void guard_unexpected_exit();
+
 // The exit behaviour: 1 prompt, 2 close at once, 3 keep the windows
 // without asking.  Returns 0, or -1 for another value.
 int set_exit_behaviour(int behaviour);

@@ -138,6 +138,7 @@ int host_choose_file(char* buffer, int capacity, const char* title);
 int host_program_exit(int exit_code);
 int host_set_code_page(int code_page);
 void host_transfer_gate();
+void host_close_application(int exit_code);
 
 // ---------------------------------------------------------------------------
 // Interface-thread side of the windows (frame.cpp, text_view.cpp).

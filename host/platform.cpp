@@ -309,4 +309,11 @@ int platform_choose_file(QWidget* owner, char* buffer, int capacity, const char*
     return 1;
 }
 
+void platform_close_dialogs() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog && dialog->isVisible()) dialog->reject();
+    }
+}
+
 }  // namespace host

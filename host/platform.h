@@ -71,5 +71,8 @@ void platform_set_clipboard_image(const QImage& image);
 // The standard dialogs, owned by `owner` (may be nullptr).
 int platform_message_box(QWidget* owner, const char* text, const char* title, unsigned style);
 int platform_choose_file(QWidget* owner, char* buffer, int capacity, const char* title);
+// Cancels every dialog that is open (a message box answers as closed: No,
+// or OK), ending its wait.
+void platform_close_dialogs();
 
 }  // namespace host

@@ -17,18 +17,29 @@
 // its wait for a line or for the end of the application is released) and
 // parks; the interface thread then ends the event loop.  A calculation that
 // reaches no gate within a few seconds (a long computation) is not waited
-// for: the interface thread runs the exit handler itself.
+// for: the interface thread runs the exit handler itself.  A console event
+// or SIGTERM closes the application the same way (the run-time asks for it
+// through close_application), and so does a box or the exit prompt left
+// open: it is cancelled.
+//
+// A calculation thread that waits at the gate or for a typed line counts
+// as stopped for the run-time: whichever thread ends the run may close the
+// units it holds, and it makes no further statement afterwards.
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "for_exit_handler.h"
 #include "for_host.h"
+#include "for_reentrancy.h"
+#include "frame.h"
 #include "host_state.h"
 #include "platform.h"
 
@@ -46,7 +57,14 @@ int g_exit_code = 0;
 std::atomic<bool> g_gate_closed{false};
 std::atomic<bool> g_shutting_down{false};
 bool g_shutdown_finished = false;  // interface thread only
+// The exit code of a closing that the program did not ask for: 0 for Exit
+// and a closed frame, the event's status for a console event or SIGTERM.
+int g_close_code = 0;  // interface thread only
+int g_final_code = 0;  // the code the application closed with (under the run lock)
+bool g_final_code_known = false;
 std::atomic<int> g_exit_behaviour{1};
+// The display went away: no box can be shown any more.
+std::atomic<bool> g_display_lost{false};
 
 // Set on a calculation thread once it does its own part of closing: the
 // gate no longer holds it.
@@ -89,15 +107,27 @@ const char* error_text(int code) {
     park_forever();
 }
 
+// The code the process ends with: the program's own once it has ended,
+// else the closing's; a unit that could not be closed makes it that status.
+int closing_exit_code(int closing_code) {
+    int code;
+    {
+        std::lock_guard lock(g_run_lock);
+        code = g_exit_code_known ? g_exit_code : closing_code;
+    }
+    return forrtl::for_exit_code(code);
+}
+
 void finish_shutdown() {
     if (g_shutdown_finished) return;
     g_shutdown_finished = true;
     // Nothing left to do when the calculation thread ran it already.
     forrtl::for_exit_handler();
-    int code;
+    const int code = closing_exit_code(g_close_code);
     {
         std::lock_guard lock(g_run_lock);
-        code = g_exit_code_known ? g_exit_code : 0;
+        g_final_code = code;
+        g_final_code_known = true;
     }
     QCoreApplication::exit(code);
 }
@@ -110,6 +140,50 @@ void default_process_end(int code) {
 void wait_until_shutdown() {
     std::unique_lock lock(g_run_lock);
     g_run_cv.wait(lock, [] { return g_shutting_down.load(); });
+}
+
+void note_program_code(int exit_code) {
+    std::lock_guard lock(g_run_lock);
+    g_exit_code = exit_code;
+    g_exit_code_known = true;
+}
+
+// A box that cannot be shown: its text on standard error, and the answer
+// its default button gives.
+int box_on_stderr(const char* text, unsigned style) {
+    const std::string line = text ? text : "";
+    std::fputs(line.c_str(), stderr);
+    if (line.empty() || line.back() != '\n') std::fputc('\n', stderr);
+    std::fflush(stderr);
+    if ((style & 0x0F) != forrtl::MB_YESNO_BUTTONS) return 1;
+    return (style & forrtl::MB_DEFAULT_BUTTON2) ? forrtl::MB_ANSWER_NO : forrtl::MB_ANSWER_YES;
+}
+
+// Run by exit() from anywhere but the host's own end, which ends the
+// process with _Exit: Qt's display connection calls exit() when the
+// display goes away (the X server died).  exit() would skip the exit
+// handler and destroy the host's statics under the calculation thread
+// (a thread waiting on a destroyed condition variable hangs the process
+// for good).  Registered after the application object exists, so that it
+// runs before any static of Qt's is destroyed.
+void exit_without_the_host() {
+    g_display_lost.store(true);
+    // The calculation thread may be ending the run itself (a STOP closing
+    // the units): its closing is waited for, as the run-time waits for a
+    // statement, before the process ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forrtl::kQuiesceTimeoutMs);
+    for (;;) {
+        {
+            std::lock_guard lock(g_run_lock);
+            if (!forrtl::for_run_ending_elsewhere() || g_exit_code_known || !g_calculation_running) break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    forrtl::for_exit_handler();
+    std::fflush(nullptr);
+    // The display's end cut the program short unless it had ended.
+    std::_Exit(closing_exit_code(1));
 }
 
 }  // namespace
@@ -132,9 +206,12 @@ void gate_pass() {
     if (!g_gate_closed.load(std::memory_order_acquire)) return;
     if (t_closing_own_work || is_interface_thread()) return;
     std::unique_lock lock(g_run_lock);
+    forrtl::for_input_wait_begin();
     g_run_cv.wait(lock, [] { return g_state != RunState::Paused || g_shutting_down.load(); });
     const bool closing = g_shutting_down.load();
     lock.unlock();
+    // Parks here when another thread has closed the units meanwhile.
+    forrtl::for_input_wait_end();
     if (closing) close_own_work();
 }
 
@@ -222,6 +299,7 @@ void note_calculation_ended(bool has_code, int exit_code) {
 
 int exit_code() {
     std::lock_guard lock(g_run_lock);
+    if (g_final_code_known) return g_final_code;
     return g_exit_code_known ? g_exit_code : 0;
 }
 
@@ -236,6 +314,9 @@ void begin_shutdown() {
     }
     g_run_cv.notify_all();
     wake_readers_for_shutdown();
+    // A box or dialog still waiting for its answer (the exit prompt, a
+    // diagnostic) closes as if cancelled: nobody asks anything any more.
+    platform_close_dialogs();
     if (!calculation_running) {
         finish_shutdown();
         return;
@@ -247,6 +328,9 @@ void begin_shutdown() {
 // The end of the program.
 
 int host_program_exit(int exit_code) {
+    // The program has ended: the process ends with its code, however the
+    // application is closed from now on.
+    note_program_code(exit_code);
     gate_pass();
     set_finished();
     // The code the process ends with, as the system reports it.
@@ -283,7 +367,21 @@ int host_program_exit(int exit_code) {
 
 void set_dialog_provider(const DialogProvider* provider) { g_dialogs = provider; }
 
+void host_close_application(int exit_code) {
+    ui_post([exit_code] {
+        if (shutting_down()) return;
+        g_close_code = exit_code;
+        frame_exit();
+    });
+}
+
+void guard_unexpected_exit() {
+    static bool registered = false;
+    if (!registered) registered = std::atexit(exit_without_the_host) == 0;
+}
+
 int show_message_box(const char* text, const char* title, unsigned style) {
+    if (g_display_lost.load()) return box_on_stderr(text, style);
     int answer = 0;
     ui_call([&] {
         if (shutting_down()) return;
