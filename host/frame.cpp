@@ -240,6 +240,37 @@ QMdiSubWindow* current_sub() {
     return sub && sub->isVisible() ? sub : nullptr;
 }
 
+// A dialog or box of ours that closes gives the keyboard back to the
+// frame.  A window manager does that by itself; without one (a bare X
+// server, a kiosk session) the input focus falls back to the root window
+// and every key is lost until the user clicks into a text window.  Checked
+// once the event loop has seen the hide through, and only when no window
+// of the application holds the focus.
+class FocusReturn : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Hide && object != g.frame && object->isWidgetType() &&
+            static_cast<QWidget*>(object)->isWindow()) {
+            QTimer::singleShot(0, g.frame, [] { return_focus(); });
+        }
+        return QObject::eventFilter(object, event);
+    }
+
+private:
+    static void return_focus() {
+        if (!g.frame || !g.frame->isVisible() || shutting_down()) return;
+        if (QApplication::activeWindow() || QApplication::activePopupWidget() || QApplication::activeModalWidget()) {
+            return;
+        }
+        g.frame->activateWindow();
+        if (g.frame->focusWidget()) return;
+        if (QMdiSubWindow* sub = current_sub()) sub->widget()->setFocus();
+    }
+};
+
 void flush_repaints() {
     std::vector<WindowPtr> pending;
     pending.swap(g.repaint_pending);
@@ -303,6 +334,7 @@ bool frame_create(const std::string& app_name) {
     QObject::connect(exit, &QAction::triggered, g.frame, [] { run_command(kMinimalExit); });
     g.frame->menuBar()->addMenu(g.minimal_file);
     g.frame->menuBar()->installEventFilter(new MenuBarWatch(g.frame));
+    qApp->installEventFilter(new FocusReturn(g.frame));
     g.full_shown = false;
 
     // The full bar while a text window is active, the minimal one otherwise.
