@@ -15,22 +15,14 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using testfiles::read_file;
+using testfiles::write_file;
 
 // Replaces the digits of every stamp with letters, so that listings taken at
 // different times compare equal.

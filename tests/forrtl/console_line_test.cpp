@@ -20,11 +20,14 @@
 #include "for_lub.h"
 #include "for_stmt.h"
 #include "stmt_items.h"
+#include "test_files.h"
 
 using namespace forrtl;
 using stmt_test::Items;
 
 namespace {
+
+using testfiles::read_file;
 
 const std::uint32_t kFlags = kCalculatorFlags | SF_FORMAT_TEXT;
 
@@ -82,13 +85,6 @@ int write_text(int unit, const char* format) {
     }
     for_exit_handler();
     std::_Exit(std::string(name, 6) == "quartz" ? 0 : 92);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 }  // namespace

@@ -38,20 +38,16 @@
 #include "for_status.h"
 #include "for_stop.h"
 #include "unit_fixture.h"
+#include "test_files.h"
 
 using namespace forrtl;
 
 namespace {
 
+using testfiles::read_file;
+
 std::string temp_path(const char* tag) {
     return std::string(::testing::TempDir()) + "startup_" + tag + "_" + std::to_string(getpid());
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // In a child: sends standard output and standard error to files.

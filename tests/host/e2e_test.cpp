@@ -15,8 +15,12 @@
 #include "calculation_run.h"
 #include "for_startup.h"
 #include "host_test_support.h"
+#include "test_files.h"
 
 namespace {
+
+using testfiles::read_file;
+using testfiles::fresh_dir;
 
 using namespace hosttest;
 namespace fs = std::filesystem;
@@ -24,23 +28,9 @@ namespace fs = std::filesystem;
 const fs::path kSource = LOXNAR_SOURCE_DIR;
 const fs::path kLoxnar = fs::path(LOXNAR_BINARY_DIR) / "loxnar";
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::string mask_stamps(std::string text) {
     text = std::regex_replace(text, std::regex("[0-9]{4}/[0-9]{2}/[0-9]{2}"), "YYYY/MM/DD");
     return std::regex_replace(text, std::regex("[0-9]{2}h[0-9]{2}mn[0-9]{2}s"), "HHhMMmnSSs");
-}
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("loxnar_host_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
 }
 
 void run_program(int argc, char** argv) {

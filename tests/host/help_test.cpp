@@ -18,18 +18,14 @@
 #include "help.h"
 #include "host_state.h"
 #include "host_test_support.h"
+#include "test_files.h"
 
 namespace {
 
+using testfiles::read_file;
+
 using namespace hosttest;
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 TEST(HelpLookup, FpshlHlpThenTheProgramsFolderThenTheDataFolders) {
     const fs::path root = fs::temp_directory_path() / ("loxnar_help_lookup_" + std::to_string(getpid()));

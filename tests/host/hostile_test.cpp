@@ -27,27 +27,17 @@
 #include "for_exit_handler.h"
 #include "for_startup.h"
 #include "host_test_support.h"
+#include "test_files.h"
 
 namespace {
+
+using testfiles::read_file;
+using testfiles::fresh_dir;
 
 using namespace hosttest;
 namespace fs = std::filesystem;
 
 const fs::path kSource = LOXNAR_SOURCE_DIR;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("loxnar_hostile_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
 
 void run_program(int argc, char** argv) {
     forrtl::for_rtl_init(argc, argv, 0);

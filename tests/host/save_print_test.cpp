@@ -21,21 +21,18 @@
 #include "host_test_support.h"
 #include "save_print.h"
 #include "text_render.h"
+#include "test_files.h"
 
 namespace {
+
+using testfiles::read_file;
+using testfiles::fresh_dir;
 
 using namespace hosttest;
 namespace fs = std::filesystem;
 
 int write(int window, const std::string& text) {
     return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 std::uint32_t le32(const std::string& bytes, std::size_t at) {
@@ -45,13 +42,6 @@ std::uint32_t le32(const std::string& bytes, std::size_t at) {
 }
 unsigned le16(const std::string& bytes, std::size_t at) {
     return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
-}
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("loxnar_save_print_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
 }
 
 // The hooks the tests steer.

@@ -15,41 +15,11 @@ set -uo pipefail
 
 LOXNAR=$1
 SOURCE=$2
-for tool in Xvfb xauth xdotool xclip; do
+for tool in Xvfb xauth mcookie xdotool xclip; do
     command -v $tool >/dev/null || { echo "$tool missing: skipped"; exit 77; }
 done
 
-# A display of our own: Xvfb picks a free number and admits only the
-# clients that hold our cookie, so that no other program's windows (another
-# test run's, say) share the screen or the clipboard.
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-xvfb.XXXXXX")
-export XAUTHORITY=$WORK/xauth
-COOKIE=$(mcookie)
-xauth -q -f "$XAUTHORITY" add :0 . "$COOKIE" 2>/dev/null  # the server takes the cookie whatever the number
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -auth "$XAUTHORITY" 5>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-XVFB=$!
-PID=""
-cleanup() {
-    [ -n "$PID" ] && kill "$PID" 2>/dev/null
-    kill "$XVFB" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-
-fail() {
-    echo "FAILED: $*"
-    [ -f "$WORK/loxnar.err" ] && sed 's/^/  stderr: /' "$WORK/loxnar.err"
-    exit 1
-}
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_for() {
-    for _ in $(seq "$2"); do
-        eval "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+. "$(dirname "$0")/xvfb_common.sh"
 shot() {
     [ -n "${LOXNAR_SCREENSHOT_DIR:-}" ] || return 0
     if command -v import >/dev/null; then
@@ -59,11 +29,6 @@ shot() {
     fi
 }
 
-wait_for '[ -s "$WORK/display" ]' 50 || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$WORK/display")
-xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$COOKIE"
-cp "$SOURCE/examples/quartz.dat" "$WORK/"
-cd "$WORK"
 "$LOXNAR" >loxnar.out 2>loxnar.err &
 PID=$!
 
@@ -96,7 +61,6 @@ xdotool key a
 sleep 0.3
 shot selected
 xdotool key ctrl+Insert
-mask() { sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#'; }
 # The console listing as the window shows it: the typed name after the prompt.
 sed 's/\r$//; 2s/$/quartz/' "$SOURCE/examples/expected/quartz.console" >expected.clip
 wait_for 'xclip -o -selection clipboard 2>/dev/null | mask | cmp -s - expected.clip' 30 ||
@@ -107,6 +71,6 @@ wait "$PID"
 status=$?
 PID=""
 [ "$status" -eq 0 ] || fail "exit status $status"
-sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#' quartz.imp.dat |
+mask <quartz.imp.dat |
     cmp -s - "$SOURCE/examples/expected/quartz.imp.dat" || fail "quartz.imp.dat differs from the expected listing"
 echo "passed"
