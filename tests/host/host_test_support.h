@@ -74,6 +74,11 @@ private:
 
 inline const forrtl::HostOps& ops() { return *forrtl::g_host; }
 
+// A record written to `window` through the host's write operation.
+inline int write(int window, const std::string& text) {
+    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
+}
+
 // Runs `body` on a calculation thread and returns its result.
 template <typename F>
 auto on_calc(F body) {
@@ -133,7 +138,7 @@ inline void report(const std::string& line) {
     const std::string text = line + "\n";
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = write(report_fd(), text.data() + done, text.size() - done);
+        const ssize_t n = ::write(report_fd(), text.data() + done, text.size() - done);
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
     }

@@ -18,10 +18,6 @@ namespace {
 
 using namespace hosttest;
 
-int write(int window, const std::string& text) {
-    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
 // Chooses the item of the frame's menu bar that has `text`.
 void trigger_item(QMainWindow* frame, const QString& text) {
     for (QAction* a : frame->menuBar()->actions()) {

@@ -31,10 +31,6 @@ using testfiles::fresh_dir;
 using namespace hosttest;
 namespace fs = std::filesystem;
 
-int write(int window, const std::string& text) {
-    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
 std::uint32_t le32(const std::string& bytes, std::size_t at) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);

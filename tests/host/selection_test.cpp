@@ -21,10 +21,6 @@ using namespace hosttest;
 using host::Selection;
 using host::WindowPtr;
 
-int write(int window, const std::string& text) {
-    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
 QString clipboard_text() { return QGuiApplication::clipboard()->text(); }
 
 // A shown text window with `lines` written into it, closed at the end.

@@ -29,10 +29,6 @@ using namespace hosttest;
 using host::Selection;
 using host::WindowPtr;
 
-int write(int window, const std::string& text) {
-    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
 // Shown text windows, closed at the end.
 struct Windows {
     explicit Windows(std::initializer_list<const char*> titles) {

@@ -15,10 +15,6 @@ namespace {
 
 using namespace hosttest;
 
-int write(int window, const std::string& text) {
-    return ops().write_text(text.data(), static_cast<int>(text.size()), window, 0);
-}
-
 TEST(WindowOps, NumbersOutsideTheTableAreRefused) {
     for (int bad : {1023, 1064, -1, 0, 2000}) {
         char line[8];
