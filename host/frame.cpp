@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -176,6 +178,8 @@ void update_items() {
     }
 }
 
+QMdiSubWindow* current_sub();
+
 // "&Input" follows the pending read each time the menu bar is entered: by a
 // click on it, or from the keyboard (Alt, F10), which gives it the focus.
 class MenuBarWatch : public QObject {
@@ -186,6 +190,18 @@ protected:
     bool eventFilter(QObject* object, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn) {
             if (QAction* input = action_for(1023)) input->setEnabled(command_enabled(1023));
+        }
+        // A popup opened with the mouse and closed with Escape can leave
+        // the bar holding the focus with no title selected: it then takes
+        // no key, and the text window would get none until a click.  Such
+        // a key goes to the active text window, which takes the focus back;
+        // Escape only gives the focus back, as it leaves a menu bar.
+        if (event->type() == QEvent::KeyPress && !static_cast<QMenuBar*>(object)->activeAction()) {
+            if (QMdiSubWindow* sub = current_sub()) {
+                sub->widget()->setFocus();
+                if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape) QApplication::sendEvent(sub->widget(), event);
+                return true;
+            }
         }
         return QObject::eventFilter(object, event);
     }
@@ -252,8 +268,7 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Hide && object != g.frame && object->isWidgetType() &&
-            static_cast<QWidget*>(object)->isWindow()) {
+        if (event->type() == QEvent::Hide && qobject_cast<QDialog*>(object)) {
             QTimer::singleShot(0, g.frame, [] { return_focus(); });
         }
         return QObject::eventFilter(object, event);

@@ -168,4 +168,42 @@ TEST(Menus, ItemsPerState) {
     }
 }
 
+// A key that reaches the bar while no title is selected (the bar kept the
+// focus after a popup opened with the mouse was closed with Escape) is the
+// text window's: Ctrl+S and Ctrl+Q still pause and resume; Escape only
+// gives the focus back and does not resume.
+int bar_keys_child() {
+    static int argc = 1;
+    static char arg0[] = "menus";
+    static char* argv[] = {arg0, nullptr};
+    QApplication app(argc, argv);
+    host::set_dialog_provider(&kRecordingDialogs);
+    if (host::initialise() != 0) return 100;
+    CalcThread reader([] {
+        ops().write_text("hello\r\n", 7, 1024, 0);
+        char line[16];
+        ops().read_line(line, 16, 1024);
+    });
+    pump_until([] { return host::read_pending(1024) && host::window_shown(1024); });
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_S, Qt::ControlModifier}, {Qt::Key_Escape, Qt::NoModifier}, {Qt::Key_Q, Qt::ControlModifier}};
+    for (const auto& [k, m] : keys) {
+        menu_bar()->setFocus();
+        QTest::keyClick(menu_bar(), k, m);
+        pump_for(10);
+        report("STATE " + host::state_word() + (QApplication::focusWidget() == view() ? " view" : " elsewhere"));
+    }
+    QTest::keyClick(view(), Qt::Key_Return);
+    reader.join();
+    return 0;
+}
+
+TEST(Menus, KeysOnTheBarWithNoTitleSelectedGoToTheTextWindow) {
+    const ChildRun run = run_child(bar_keys_child);
+    ASSERT_FALSE(run.timed_out) << run.report;
+    ASSERT_EQ(run.exit_status, 0) << run.report;
+    EXPECT_EQ(tagged(run.report, "STATE "),
+              (std::vector<std::string>{"Paused view", "Paused view", "Running view"}));
+}
+
 }  // namespace
