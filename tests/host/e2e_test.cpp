@@ -12,9 +12,9 @@
 #include <regex>
 #include <sstream>
 
-#include "calculation_run.h"
 #include "for_startup.h"
 #include "host_test_support.h"
+#include "loxnar_program.h"
 #include "test_files.h"
 
 namespace {
@@ -31,11 +31,6 @@ const fs::path kLoxnar = fs::path(LOXNAR_BINARY_DIR) / "loxnar";
 std::string mask_stamps(std::string text) {
     text = std::regex_replace(text, std::regex("[0-9]{4}/[0-9]{2}/[0-9]{2}"), "YYYY/MM/DD");
     return std::regex_replace(text, std::regex("[0-9]{2}h[0-9]{2}mn[0-9]{2}s"), "HHhMMmnSSs");
-}
-
-void run_program(int argc, char** argv) {
-    forrtl::for_rtl_init(argc, argv, 0);
-    calculator::calculation_run();
 }
 
 // The child's side: boxes are reported; the exit prompt is answered Yes
@@ -55,13 +50,11 @@ const host::DialogProvider kReportingDialogs = {report_box, nullptr};
 // 10 ms on the interface thread once the program has asked.
 int run_host(const fs::path& dir, const std::string& name, const std::function<void()>& during = {}) {
     fs::current_path(dir);
-    static int argc = 1;
-    static char arg0[] = "loxnar";
-    static char* argv[] = {arg0, nullptr};
-    QApplication app(argc, argv);
+    ChildArgs& args = child_args("loxnar");
+    QApplication app(args.argc, args.argv);
     host::set_dialog_provider(&kReportingDialogs);
     if (host::initialise() != 0) return 100;
-    host::start_calculation(run_program, argc, argv);
+    host::start_calculation(run_program, args.argc, args.argv);
     bool typed = false;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {

@@ -72,6 +72,21 @@ private:
     std::thread thread_;
 };
 
+// The arguments of a child's application object (one a child process).
+// They stay for the life of the process: Qt keeps argc by reference and
+// the run-time keeps argv, beyond the application object.
+struct ChildArgs {
+    int argc = 1;
+    char* argv[2] = {nullptr, nullptr};
+};
+inline ChildArgs& child_args(const char* program_name) {
+    static std::string name;
+    static ChildArgs args;
+    name = program_name;
+    args.argv[0] = name.data();
+    return args;
+}
+
 inline const forrtl::HostOps& ops() { return *forrtl::g_host; }
 
 // A record written to `window` through the host's write operation.

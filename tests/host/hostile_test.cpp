@@ -27,6 +27,7 @@
 #include "for_exit_handler.h"
 #include "for_startup.h"
 #include "host_test_support.h"
+#include "loxnar_program.h"
 #include "test_files.h"
 
 namespace {
@@ -38,11 +39,6 @@ using namespace hosttest;
 namespace fs = std::filesystem;
 
 const fs::path kSource = LOXNAR_SOURCE_DIR;
-
-void run_program(int argc, char** argv) {
-    forrtl::for_rtl_init(argc, argv, 0);
-    calculator::calculation_run();
-}
 
 // The entry data file "many": cases whose cells differ, so that each plane
 // table is its own; far more than a run gets through before it is ended.
@@ -79,13 +75,11 @@ int run_until(const fs::path& dir, const fs::path& err, State state, host::Progr
     for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) signal(s, SIG_DFL);
     std::freopen(err.c_str(), "w", stderr);
     fs::current_path(dir);
-    static int argc = 1;
-    static char arg0[] = "loxnar";
-    static char* argv[] = {arg0, nullptr};
-    QApplication app(argc, argv);
+    ChildArgs& args = child_args("loxnar");
+    QApplication app(args.argc, args.argv);
     if (guarded) host::guard_unexpected_exit();
     if (host::initialise() != 0) return 100;
-    host::start_calculation(program, argc, argv);
+    host::start_calculation(program, args.argc, args.argv);
     bool typed = false, paused = false, answered = false, done = false;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
@@ -277,13 +271,11 @@ const host::DialogProvider kAnsweringDialogs = {report_and_answer, nullptr};
 // with the text NUL) and Enter.
 int run_typed(const fs::path& dir, const QString& text) {
     fs::current_path(dir);
-    static int argc = 1;
-    static char arg0[] = "loxnar";
-    static char* argv[] = {arg0, nullptr};
-    QApplication app(argc, argv);
+    ChildArgs& args = child_args("loxnar");
+    QApplication app(args.argc, args.argv);
     host::set_dialog_provider(&kAnsweringDialogs);
     if (host::initialise() != 0) return 100;
-    host::start_calculation(run_program, argc, argv);
+    host::start_calculation(run_program, args.argc, args.argv);
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (!host::read_pending(1024)) return;

@@ -84,22 +84,23 @@ std::string observed() {
 
 QWidget* view() { return host::window_view(1024); }
 
+// The program's stand-in: a line into window 1024, then a read there.
+void write_then_read() {
+    ops().write_text("hello\r\n", 7, 1024, 0);
+    char line[16];
+    ops().read_line(line, 16, 1024);
+}
+
 int menus_child() {
-    static int argc = 1;
-    static char arg0[] = "menus";
-    static char* argv[] = {arg0, nullptr};
-    QApplication app(argc, argv);
+    ChildArgs& args = child_args("menus");
+    QApplication app(args.argc, args.argv);
     host::set_dialog_provider(&kRecordingDialogs);
     if (host::initialise() != 0) return 100;
     QGuiApplication::clipboard()->setText("x");
 
     report("ROW no window|" + observed());
 
-    CalcThread reader([] {
-        ops().write_text("hello\r\n", 7, 1024, 0);
-        char line[16];
-        ops().read_line(line, 16, 1024);
-    });
+    CalcThread reader(write_then_read);
     pump_until([] { return host::read_pending(1024) && host::window_shown(1024); });
     report("ROW running, a read pending|" + observed());
 
@@ -173,17 +174,11 @@ TEST(Menus, ItemsPerState) {
 // text window's: Ctrl+S and Ctrl+Q still pause and resume; Escape only
 // gives the focus back and does not resume.
 int bar_keys_child() {
-    static int argc = 1;
-    static char arg0[] = "menus";
-    static char* argv[] = {arg0, nullptr};
-    QApplication app(argc, argv);
+    ChildArgs& args = child_args("menus");
+    QApplication app(args.argc, args.argv);
     host::set_dialog_provider(&kRecordingDialogs);
     if (host::initialise() != 0) return 100;
-    CalcThread reader([] {
-        ops().write_text("hello\r\n", 7, 1024, 0);
-        char line[16];
-        ops().read_line(line, 16, 1024);
-    });
+    CalcThread reader(write_then_read);
     pump_until([] { return host::read_pending(1024) && host::window_shown(1024); });
     const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
         {Qt::Key_S, Qt::ControlModifier}, {Qt::Key_Escape, Qt::NoModifier}, {Qt::Key_Q, Qt::ControlModifier}};
