@@ -392,6 +392,9 @@ int for_device_write(Lub* lub, const char* bytes, int count) {
     }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
     if (lub->write_behind) return for_wbuf_write(lub, bytes, count);
+    // Standard error may be the same pipe or file as a buffered standard
+    // output (2>&1): what was written before goes first.
+    if (lub->handle == STDERR_FILENO) for_wbuf_flush_all();
     int done = 0;
     while (done < count) {
         ssize_t n = write(lub->handle, bytes + done, static_cast<std::size_t>(count - done));
