@@ -176,6 +176,10 @@ struct UnitCursor {
 };
 Lub* for_next_unit(UnitCursor& cursor);
 
+// Whether a unit lock is held by a thread other than the caller that is
+// neither parked nor waiting for input (for the thread ending the run).
+bool for_units_held_by_running_threads();
+
 // The block of a unit of -4 to 99 without locking it (nullptr when it has
 // none), for looking at console line state before a diagnostic.
 Lub* for_peek_unit(std::int32_t unit);

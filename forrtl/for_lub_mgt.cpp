@@ -127,7 +127,9 @@ Status lock_header(LockHeader& h) {
     } else {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
         for (int attempt = 0;; ++attempt) {
-            if (h.lock.exchange(1, std::memory_order_acquire) == 0) break;
+            // Sequentially consistent: before the claim is looked at (see
+            // for_units_held_by_running_threads).
+            if (h.lock.exchange(1) == 0) break;
             // The unit is being closed by the thread that ends the run: this
             // statement never runs.
             const bool ending = for_run_ending_elsewhere();
@@ -315,6 +317,28 @@ Status for_lookup_unit(std::int32_t unit, int kind, Lub** out) {
     }
     *out = b;
     return 0;
+}
+
+bool for_units_held_by_running_threads() {
+    const long me = for_thread_id();
+    // An owner of -1 is a lock being taken or given back: running.
+    auto running = [me](const LockHeader& h) {
+        if (h.lock.load() == 0) return false;
+        const long owner = h.owner.load();
+        return owner != me && !for_thread_stopped(owner);
+    };
+    for (int i = 0; i < kDirectSlots; ++i)
+        if (running(g_slots[i].lock)) return true;
+    for (int i = kDirectSlots; i < kUnitSlots; ++i) {
+        UnitSlot& bucket = g_slots[i];
+        // A bucket held is a lookup under way: running.
+        if (!for_try_lock(bucket.lock.lock)) return true;
+        bool any = false;
+        for (Lub* b = bucket.head; b && !any; b = b->next) any = running(b->lock);
+        for_runtime_unlock(bucket.lock.lock);
+        if (any) return true;
+    }
+    return false;
 }
 
 Status for_release_unit(Lub* b) {

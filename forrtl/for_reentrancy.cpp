@@ -33,12 +33,6 @@ namespace {
 // The thread that ends the run (for_thread_id), 0 while none does.
 std::atomic<long> g_run_ender{0};
 
-// Threads inside a statement (holding a unit lock) and not stopped.  The
-// counts and the claim are sequentially consistent: a thread that enters a
-// statement counts itself before it looks at the claim, the ending thread
-// claims before it looks at the count, so one of them sees the other.
-std::atomic<int> g_running_statements{0};
-
 // Threads that are parked or waiting for input; a slot holds a thread's
 // number, 0 when free.  A thread that finds no free slot is not listed:
 // its locks are then never taken over.
@@ -94,38 +88,29 @@ bool for_in_host_query() { return t_host_query > 0; }
 
 void for_park_thread() {
     list_stopped();
-    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
     // The process ends on the ending thread; until then this thread sleeps.
     // Signals still run their handlers (a console event goes to the pipe).
     for (;;) pause();
 }
 
 void for_quiesce_statements(int timeout_ms) {
-    const int mine = t_locks_held > 0 ? 1 : 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (g_running_statements.load() > mine && std::chrono::steady_clock::now() < deadline)
+    while (for_units_held_by_running_threads() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void for_statement_lock_taken() {
-    if (t_locks_held++ == 0) g_running_statements.fetch_add(1);
-}
+void for_statement_lock_taken() { ++t_locks_held; }
 
 void for_statement_lock_released() {
     if (t_locks_held == 0) return;
     if (--t_locks_held > 0) return;
-    g_running_statements.fetch_sub(1);
     // The statement is over: no further one once the run is ending.
     if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
 }
 
-void for_input_wait_begin() {
-    list_stopped();
-    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
-}
+void for_input_wait_begin() { list_stopped(); }
 
 void for_input_wait_end() {
-    if (t_locks_held > 0) g_running_statements.fetch_add(1);
     unlist_stopped();
     // Nothing of the statement is touched again once the run is ending: the
     // ending thread may have closed its unit meanwhile.

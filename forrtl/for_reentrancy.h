@@ -33,7 +33,11 @@ void for_release_lock(std::atomic<std::int32_t>& word);
 // SIGTERM on the watcher thread, the host's frame destruction): it claims
 // the end, waits until every other thread stands at a statement boundary,
 // and only then reports and closes the units.  A thread is inside a
-// statement while it holds a unit lock.  Once the end is claimed, another
+// statement while it holds a unit lock; the ending thread looks at the
+// unit locks themselves (a lock is taken, and the claim looked at after,
+// with sequentially consistent operations, so that either the ending
+// thread sees the lock held or the statement sees the claim).  Once the
+// end is claimed, another
 // thread makes no further statement: at its next statement start or end,
 // and when it comes out of a wait for console input, it parks for good.  A
 // thread waiting for input (in poll, before the read that would store into
@@ -65,8 +69,8 @@ void for_quiesce_statements(int timeout_ms);
 constexpr int kQuiesceTimeoutMs = 2000;
 
 // The unit table's bookkeeping: a unit lock taken or released by the
-// calling thread.  Released to none, the thread parks when another thread
-// ends the run.
+// calling thread (a count of its own).  Released to none, the thread parks
+// when another thread ends the run.
 void for_statement_lock_taken();
 void for_statement_lock_released();
 
