@@ -18,6 +18,8 @@ namespace forrtl {
 namespace {
 
 constexpr int kInitialInputBuffer = 1024;
+// A disk file is read in larger blocks: each read(2) brings many records.
+constexpr int kDiskInputBuffer = 64 * 1024;
 constexpr char kControlZ = 26;
 
 std::uint32_t get_u32(const char* p, bool big_endian) {
@@ -135,7 +137,8 @@ Status for_get_record(Lub* lub) {
         node->open_after_prompt = false;
         node->console_continuation = false;
     }
-    if (!ensure_buffer(r, kInitialInputBuffer < r.capacity ? r.capacity : kInitialInputBuffer))
+    const int initial = lub->seekable && !lub->char_device ? kDiskInputBuffer : kInitialInputBuffer;
+    if (!ensure_buffer(r, initial < r.capacity ? r.capacity : initial))
         return status_of(MSG_NO_MEMORY);
     r.end_mark = -1;
     const bool big = lub->conversion == 1;

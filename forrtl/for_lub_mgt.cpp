@@ -42,7 +42,6 @@ Lub* g_internal_stack = nullptr;
 Lub*& internal_stack() { return g_threading_level >= 2 ? t_internal_stack : g_internal_stack; }
 
 std::atomic<long> g_next_thread_id{1};
-thread_local long t_thread_id = 0;
 
 // Interrupt and abort are held off while a thread holds a unit lock at
 // threading level 1 and above.
@@ -108,6 +107,24 @@ bool take_over(LockHeader& h) {
     return true;
 }
 
+// The lock word of a free header taken, or false when it is held.  The
+// exchange is sequentially consistent: it comes before the claim of the
+// end of the run is looked at (see for_units_held_by_running_threads).
+// The owner and busy flag are only compared with the calling thread's own
+// identifier: the lock word orders them, no fence of their own is needed.
+bool take_free_lock(LockHeader& h, long me) {
+    if (h.lock.exchange(1) != 0) return false;
+    h.owner.store(me, std::memory_order_relaxed);
+    h.busy.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+void give_back_lock(LockHeader& h) {
+    h.busy.store(false, std::memory_order_relaxed);
+    h.owner.store(-1, std::memory_order_relaxed);
+    for_runtime_unlock(h.lock);
+}
+
 Status lock_header(LockHeader& h) {
     long me = for_thread_id();
     if (h.busy.load() && h.owner.load() == me) return status_of(MSG_RECURSIVE_IO);
@@ -127,9 +144,7 @@ Status lock_header(LockHeader& h) {
     } else {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
         for (int attempt = 0;; ++attempt) {
-            // Sequentially consistent: before the claim is looked at (see
-            // for_units_held_by_running_threads).
-            if (h.lock.exchange(1) == 0) break;
+            if (take_free_lock(h, me)) break;
             // The unit is being closed by the thread that ends the run: this
             // statement never runs.
             const bool ending = for_run_ending_elsewhere();
@@ -141,9 +156,6 @@ Status lock_header(LockHeader& h) {
             if (attempt % 100 == 99) sched_yield();
         }
     }
-    // The owner and busy flag are only compared with the calling thread's
-    // own identifier: the lock word orders them, no fence of their own is
-    // needed.
     h.owner.store(me, std::memory_order_relaxed);
     h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
@@ -154,9 +166,7 @@ Status lock_header(LockHeader& h) {
 void unlock_header(LockHeader& h) {
     const bool taken_over = h.taken_over;
     h.taken_over = false;
-    h.busy.store(false, std::memory_order_relaxed);
-    h.owner.store(-1, std::memory_order_relaxed);
-    for_runtime_unlock(h.lock);
+    give_back_lock(h);
     if (!taken_over) {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
         restore_signals();
@@ -220,10 +230,9 @@ void free_block(Lub* b) {
 
 }  // namespace
 
-long for_thread_id() {
-    if (t_thread_id == 0) t_thread_id = g_next_thread_id.fetch_add(1);
-    return t_thread_id;
-}
+constinit thread_local long t_for_thread_id = 0;
+
+long for_new_thread_id() { return g_next_thread_id.fetch_add(1); }
 
 Status for_runtime_lock(std::atomic<std::int32_t>& word) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
@@ -317,6 +326,24 @@ Status for_lookup_unit(std::int32_t unit, int kind, Lub** out) {
     }
     *out = b;
     return 0;
+}
+
+Lub* for_lookup_connected_unit(std::int32_t unit) {
+    if (unit < -4 || unit + 5 >= kDirectSlots || g_threading_level >= 1) return nullptr;
+    if (!g_table_ready.load(std::memory_order_acquire) || for_run_ending_elsewhere()) return nullptr;
+    UnitSlot& slot = g_slots[unit + 5];
+    LockHeader& h = slot.lock;
+    const long me = for_thread_id();
+    if (h.mutex || (h.busy.load(std::memory_order_relaxed) && h.owner.load(std::memory_order_relaxed) == me) ||
+        !take_free_lock(h, me))
+        return nullptr;
+    Lub* b = slot.head;
+    if (for_run_ending_elsewhere() || !b || !b->connected || (b->device && b->device->record_pending)) {
+        give_back_lock(h);
+        return nullptr;
+    }
+    for_statement_lock_taken();
+    return b;
 }
 
 bool for_units_held_by_running_threads() {

@@ -58,31 +58,44 @@ Status write_bytes(Lub* lub, const char* bytes, int count) {
     return 0;
 }
 
+// The most common record, a line of a LIST file or console that ends at
+// `last`: the text and CR LF, after the LF that closes a line left open;
+// the line is closed after it.  (What the general steps of
+// put_record_impl do for it.)
+bool is_list_line(const Lub* lub, std::int32_t last) {
+    return lub->record_type == RT_STREAM_LF && lub->carriage == CC_LIST && !lub->rec.dollar &&
+           !lub->truncate_on_write && last + kRecordBack <= lub->rec.capacity;
+}
+
+Status put_list_line(Lub* lub, std::int32_t last) {
+    RecordBuffer& r = lub->rec;
+    DeviceNode* node = lub->device;
+    std::int32_t from = r.start;
+    if (node && (node->open_after_cr || node->open_after_prompt)) r.buffer[--from] = '\n';
+    r.buffer[last] = '\r';
+    r.buffer[last + 1] = '\n';
+    r.end_mark = -1;
+    if (Status s = write_bytes(lub, r.buffer + from, last + 2 - from)) return s;
+    if (node) {
+        node->open_after_cr = false;
+        node->open_after_prompt = false;
+        node->line_open_owner = nullptr;
+    }
+    ++lub->records;
+    return 0;
+}
+
+std::int32_t record_last(const RecordBuffer& r) {
+    const std::int32_t last = r.end_mark >= 0 ? r.end_mark : r.pos;
+    return last < r.start ? r.start : last;
+}
+
 Status put_record_impl(Lub* lub, bool flushing_pending) {
     RecordBuffer& r = lub->rec;
     DeviceNode* node = lub->device;
     if (!r.buffer) return 0;
-    std::int32_t last = r.end_mark >= 0 ? r.end_mark : r.pos;
-    if (last < r.start) last = r.start;
-    // The most common record, a line of a LIST file or console: the text
-    // and CR LF, after the LF that closes a line left open; the line is
-    // closed after it.  (What the general steps below do for it.)
-    if (lub->record_type == RT_STREAM_LF && lub->carriage == CC_LIST && !r.dollar && !flushing_pending &&
-        !lub->truncate_on_write && last + kRecordBack <= r.capacity) {
-        std::int32_t from = r.start;
-        if (node && (node->open_after_cr || node->open_after_prompt)) r.buffer[--from] = '\n';
-        r.buffer[last] = '\r';
-        r.buffer[last + 1] = '\n';
-        r.end_mark = -1;
-        if (Status s = write_bytes(lub, r.buffer + from, last + 2 - from)) return s;
-        if (node) {
-            node->open_after_cr = false;
-            node->open_after_prompt = false;
-            node->line_open_owner = nullptr;
-        }
-        ++lub->records;
-        return 0;
-    }
+    std::int32_t last = record_last(r);
+    if (!flushing_pending && is_list_line(lub, last)) return put_list_line(lub, last);
     std::int32_t head = r.start;
     std::int32_t tail = last;
     const bool compat = lub->compat_numbering;
@@ -336,7 +349,12 @@ Status for_record_room(Lub* lub, std::int32_t n) {
     return 0;
 }
 
-Status for_put_record(Lub* lub) { return put_record_impl(lub, false); }
+Status for_put_record(Lub* lub) {
+    // A line of a LIST file or console goes the short way.
+    const std::int32_t last = record_last(lub->rec);
+    if (lub->rec.buffer && is_list_line(lub, last)) return put_list_line(lub, last);
+    return put_record_impl(lub, false);
+}
 
 Status for_put_unformatted_record(Lub* lub) { return put_record_impl(lub, false); }
 

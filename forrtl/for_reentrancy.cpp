@@ -11,6 +11,9 @@
 
 namespace forrtl {
 
+std::atomic<long> g_run_ender{0};
+constinit thread_local int t_for_locks_held = 0;
+
 Status for_take_lock(std::atomic<std::int32_t>& word) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
         if (attempt > 0 && attempt % 100 == 0) sched_yield();
@@ -30,8 +33,6 @@ void for_release_lock(std::atomic<std::int32_t>& word) { word.store(0, std::memo
 
 namespace {
 
-// The thread that ends the run (for_thread_id), 0 while none does.
-std::atomic<long> g_run_ender{0};
 
 // Threads that are parked or waiting for input; a slot holds a thread's
 // number, 0 when free.  A thread that finds no free slot is not listed:
@@ -39,7 +40,6 @@ std::atomic<long> g_run_ender{0};
 constexpr int kStoppedSlots = 32;
 std::atomic<long> g_stopped[kStoppedSlots];
 
-thread_local int t_locks_held = 0;   // unit locks the thread holds
 thread_local int t_stopped_slot = -1;
 thread_local int t_host_query = 0;   // nested HostQueryScopes
 
@@ -67,15 +67,6 @@ bool for_claim_run_end() {
     return g_run_ender.compare_exchange_strong(none, me) || none == me;
 }
 
-bool for_run_ending_elsewhere() {
-    const long ender = g_run_ender.load();
-    return ender != 0 && ender != for_thread_id();
-}
-
-bool for_is_run_ender() {
-    const long ender = g_run_ender.load();
-    return ender != 0 && ender == for_thread_id();
-}
 
 void for_release_run_end() {
     long me = for_thread_id();
@@ -99,11 +90,7 @@ void for_quiesce_statements(int timeout_ms) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void for_statement_lock_taken() { ++t_locks_held; }
-
-void for_statement_lock_released() {
-    if (t_locks_held == 0) return;
-    if (--t_locks_held > 0) return;
+void for_last_statement_lock_released() {
     // The statement is over: no further one once the run is ending.
     if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "for_lub.h"
 #include "for_status.h"
 
 namespace forrtl {
@@ -44,13 +45,22 @@ void for_release_lock(std::atomic<std::int32_t>& word);
 // the record buffer) counts as stopped, and the ending thread may take over
 // the unit locks that a stopped thread holds.
 
+// The thread that ends the run (for_thread_id), 0 while none does.
+extern std::atomic<long> g_run_ender;
+
 // The calling thread takes the end of the run: true when it is the first to
 // claim it (or claimed it before), false when another thread is ending it.
 bool for_claim_run_end();
 // True when a thread other than the caller has claimed the end of the run.
-bool for_run_ending_elsewhere();
+inline bool for_run_ending_elsewhere() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender != for_thread_id();
+}
 // True when the caller has claimed the end of the run.
-bool for_is_run_ender();
+inline bool for_is_run_ender() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender == for_thread_id();
+}
 // Gives up the claim: only for a test's fatal hook, after which the test
 // process goes on.
 void for_release_run_end();
@@ -71,8 +81,13 @@ constexpr int kQuiesceTimeoutMs = 2000;
 // The unit table's bookkeeping: a unit lock taken or released by the
 // calling thread (a count of its own).  Released to none, the thread parks
 // when another thread ends the run.
-void for_statement_lock_taken();
-void for_statement_lock_released();
+constinit extern thread_local int t_for_locks_held;  // unit locks the thread holds
+inline void for_statement_lock_taken() { ++t_for_locks_held; }
+void for_last_statement_lock_released();
+inline void for_statement_lock_released() {
+    if (t_for_locks_held > 0 && --t_for_locks_held == 0 && g_run_ender.load() != 0)
+        for_last_statement_lock_released();
+}
 
 // Around a wait for input that may last (poll on a terminal or pipe): the
 // thread counts as stopped while it waits; when the run's end was claimed

@@ -450,7 +450,7 @@ void for_wbuf_attach(Lub* lub) {
 
 int for_wbuf_write(Lub* lub, const char* bytes, int count) {
     Block& b = *block_of(lub);
-    lock_block(b);
+    if (!try_lock_block(b)) lock_block(b);
     int result = count;
     if (b.pending_error) {
         lub->system_error = b.pending_error;

@@ -26,7 +26,7 @@ namespace forrtl {
 
 struct Lub;
 
-constexpr int kWriteBehindSize = 64 * 1024;  // bytes of one block
+constexpr int kWriteBehindSize = 1024 * 1024;  // bytes of one block
 constexpr int kWriteBehindSlots = 32;        // open files buffered at one time
 
 // How old the oldest record of a block may grow before the background
