@@ -262,6 +262,8 @@ consteval auto prepare_write() {
 // ---------------------------------------------------------------------------
 // Running a plan: the statement steps it takes (for_wseq_fmt.cpp).
 
+struct Lub;
+
 // The statement being run and its current record.  The statement's state
 // lives here for the one call a prepared statement takes.
 struct PreparedRecord {
@@ -270,6 +272,7 @@ struct PreparedRecord {
     char* base;           // the record's first character
     std::int32_t extent;  // room the plan needs from the record start
     bool record_begun;
+    Lub* line_unit;       // a line written the short way: its unit (no statement state), else null
     int result;           // the statement's result once it has ended
 };
 
@@ -281,8 +284,12 @@ enum PreparedRoute : std::uint8_t {
 
 // Begins the statement in `r` (whose fields it sets): takes the unit with
 // the WRITE's checks and, when `extent` >= 0, begins the first record and
-// sees whether the plan fits it.
-PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent);
+// sees whether the plan fits it.  A plan of one line (`one_line`: one
+// record, no "$") on a unit that takes lines the short way goes without
+// the statement's state: only its record is then blank-filled to
+// `extent` here.
+PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent,
+                                   bool one_line);
 // The statement's walk over the complete item list.
 int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
                         const ArgWord* args);
@@ -437,7 +444,7 @@ inline int run_plan(PreparedRecord& r, [[maybe_unused]] const void* const* addre
 template <const auto& P>
 int prepared_write(int unit, std::uint32_t flags, const std::array<const void*, P.item_count>& addresses = {}) {
     PreparedRecord r;  // set up by prepared_write_begin (clearing it would cost more)
-    switch (prepared_write_begin(r, unit, flags, P.runs ? P.extent : -1)) {
+    switch (prepared_write_begin(r, unit, flags, P.runs ? P.extent : -1, P.records == 1 && !P.dollar)) {
     case PREPARED_DONE:
         return r.result;
     case PREPARED_WALK: {

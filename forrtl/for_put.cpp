@@ -310,6 +310,23 @@ void for_detach_device(Lub* lub) {
     for_runtime_unlock(g_device_locks[bucket]);
 }
 
+namespace {
+
+// A new record at the front of the buffer, up to the record length limit
+// or the room the buffer has; returns that length.
+std::int32_t place_record(Lub* lub) {
+    RecordBuffer& r = lub->rec;
+    r.start = kRecordFront;
+    r.pos = r.start;
+    std::int32_t limit = lub->form == FORM_FORMATTED ? r.recl : r.recl * 4;
+    if (r.start + limit + kRecordBack > r.capacity) limit = r.capacity - r.start - kRecordBack;
+    r.end = r.start + limit;
+    r.end_mark = -1;
+    return limit;
+}
+
+}  // namespace
+
 Status for_begin_output_record(Lub* lub) {
     RecordBuffer& r = lub->rec;
     if (r.ahead_count > 0 && lub->seekable && !lub->char_device) {
@@ -318,16 +335,26 @@ Status for_begin_output_record(Lub* lub) {
     r.ahead_count = 0;
     r.ahead_pos = 0;
     r.ahead_valid = false;
-    r.start = kRecordFront;
-    r.pos = r.start;
-    std::int32_t limit = lub->form == FORM_FORMATTED ? r.recl : r.recl * 4;
-    if (r.start + limit + kRecordBack > r.capacity) limit = r.capacity - r.start - kRecordBack;
-    r.end = r.start + limit;
+    const std::int32_t limit = place_record(lub);
     if (r.buffer && limit > 0)
         std::memset(r.buffer + r.start, lub->form == FORM_FORMATTED ? ' ' : '\0', static_cast<std::size_t>(limit));
-    r.end_mark = -1;
     return 0;
 }
+
+char* for_begin_line(Lub* lub, std::int32_t length) {
+    RecordBuffer& r = lub->rec;
+    if (!r.buffer || r.ahead_count != 0 || lub->form != FORM_FORMATTED || lub->direct || lub->read_only ||
+        lub->nonadvancing_open || lub->record_type != RT_STREAM_LF || lub->carriage != CC_LIST ||
+        lub->truncate_on_write || (lub->device && lub->device->record_pending))
+        return nullptr;
+    if (place_record(lub) < length) return nullptr;
+    r.ahead_pos = 0;
+    r.ahead_valid = false;
+    r.dollar = false;
+    return r.buffer + r.start;
+}
+
+Status for_put_line(Lub* lub, std::int32_t last) { return put_list_line(lub, lub->rec.start + last); }
 
 Status for_record_room(Lub* lub, std::int32_t n) {
     RecordBuffer& r = lub->rec;
