@@ -234,12 +234,25 @@ inline constexpr std::uint64_t kPow10[20] = {
     100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
     1000000000000000000ull, 10000000000000000000ull};
 
-// Decimal digits of v (1 for 0): from the bit length, log10(2) ~ 1233 / 4096.
-inline int digit_count(std::uint64_t v) {
-    const int bits = 64 - __builtin_clzll(v | 1);
-    const int t = (bits * 1233) >> 12;
-    return t + (v >= kPow10[t] ? 1 : 0);
+// Writes the decimal digits of v > 0 so that they end just before `end`;
+// returns where they start.
+inline char* put_all_digits_back(char* end, std::uint64_t v) {
+    while (v >= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
 }
+
+// Whether v has at most n decimal digits (none for 0).
+inline bool fits_digits(std::uint64_t v, std::int32_t n) { return n >= 20 || (n >= 0 && v < kPow10[n]); }
 
 // Writes the n lowest decimal digits of v (zero-filled) so that they end
 // just before `end`; returns where they start.
@@ -265,17 +278,19 @@ inline char* put_digits_back(char* end, std::uint64_t v, int n) {
     const std::uint64_t magnitude = negative ? 0 - std::uint64_t(std::int64_t(value)) : std::uint64_t(value);
     char sign = negative ? '-' : (plus ? '+' : 0);
     if (magnitude == 0 && m == 0) sign = 0;  // Iw.0 of zero: all blanks
-    const int digits = magnitude ? digit_count(magnitude) : 0;
-    const std::int32_t shown = digits > m ? digits : m;
-    if (m < 0 || w < 0 || std::int64_t(shown) + (sign ? 1 : 0) > w) {
+    // The field takes the digits (at least m of them) and the sign when the
+    // value has no more digits than the room beside the sign: with constant
+    // w and m the count is one comparison.
+    const std::int32_t room = w - (sign ? 1 : 0);
+    if (m < 0 || w < 0 || m > room || !fits_digits(magnitude, room)) {
         if (w > 0) std::memset(field, '*', std::size_t(w));
         return 1;
     }
     // Blanks first, then the digits from the right: with a constant width
     // the blanks are a few fixed stores.
     std::memset(field, ' ', std::size_t(w));
-    char* p = put_digits_back(field + w, magnitude, digits);
-    for (std::int32_t i = digits; i < shown; ++i) *--p = '0';
+    char* p = magnitude ? put_all_digits_back(field + w, magnitude) : field + w;
+    while (field + w - p < m) *--p = '0';
     if (sign) *--p = sign;
     return 0;
 }
@@ -318,18 +333,18 @@ constexpr int kFixedLongWay = -1;
     }
     const char sign = ((bits >> 31) && !shown_zero) ? '-' : (plus ? '+' : 0);
     const std::uint64_t integer = r / kPow10[d];
-    const int integer_digits = integer ? digit_count(integer) : 0;
-    const std::int32_t free = w - (integer_digits + 1 + d) - (sign ? 1 : 0);
-    if (free < 0) {
+    // Room for the integer digits beside the point, the places and the sign.
+    const std::int32_t room = w - 1 - d - (sign ? 1 : 0);
+    if (room < 0 || !fits_digits(integer, room)) {
         std::memset(field, '*', std::size_t(w));
         return 1;
     }
     std::memset(field, ' ', std::size_t(w));
     char* p = put_digits_back(field + w, r - integer * kPow10[d], d);
     *--p = '.';
-    if (integer_digits)
-        p = put_digits_back(p, integer, integer_digits);
-    else if (free >= 1)
+    if (integer)
+        p = put_all_digits_back(p, integer);
+    else if (room >= 1)
         *--p = '0';  // the optional zero, when there is room for it
     if (sign) *--p = sign;
     return 0;
