@@ -112,19 +112,18 @@ char* digits_back(char* end, std::uint64_t v) {
     return end;
 }
 
-// Digits of v (at least one).
-int digit_count(std::uint64_t v) {
-    int n = 1;
-    while (v >= 100) v /= 100, n += 2;
-    return n + (v >= 10);
-}
+template <int D>
+constexpr std::uint64_t kPow10 = 10 * kPow10<D - 1>;
+template <>
+constexpr std::uint64_t kPow10<0> = 1;
 
-// Count first, then emit: a field that fits is W blanks with the text
-// right-aligned over them (written in place: no copy of small stores);
-// one that does not is W asterisks.
+// Count first, then emit: a value of at most `room` digits fits beside the
+// sign (one comparison with a constant); the field is then W blanks with
+// the text right-aligned over them (written in place: no copy of small
+// stores), and one that does not fit is W asterisks.
 template <int W>
-bool room_for(char* p, int length) {
-    if (length > W) {
+bool room_for(char* p, std::uint64_t v, int room, std::uint64_t limit) {
+    if (room < 0 || v >= limit) {
         std::memset(p, '*', W);
         return false;
     }
@@ -136,17 +135,13 @@ bool room_for(char* p, int length) {
 template <int W>
 char* put_int(char* p, std::int32_t v) {
     const std::uint32_t magnitude = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-    if (room_for<W>(p, digit_count(magnitude) + (v < 0))) {
+    const bool negative = v < 0;
+    if (room_for<W>(p, magnitude, W - negative, negative ? kPow10<W - 1> : kPow10<W>)) {
         char* q = digits_back(p + W, magnitude);
-        if (v < 0) q[-1] = '-';
+        if (negative) q[-1] = '-';
     }
     return p + W;
 }
-
-template <int D>
-constexpr std::uint64_t kPow10 = 10 * kPow10<D - 1>;
-template <>
-constexpr std::uint64_t kPow10<0> = 1;
 
 // Fw.d of a 4-byte real: the exact value m x 2^q times 10^d, rounded half
 // away from zero; a zero (or a value that rounds to zero and is below one
@@ -186,9 +181,11 @@ char* put_fixed(char* p, float x) {
     }
     const std::uint64_t integer = r / kPow10<D>;
     const bool negative = (bits >> 31) && !tiny;
-    // The optional zero before the point stands when there is room for it.
-    const int body = (integer ? digit_count(integer) : 0) + 1 + D + (negative ? 1 : 0);
-    if (!room_for<W>(p, body)) return p + W;
+    // Room for the integer digits beside the point, the places and the sign.
+    constexpr int kRoom = W - 1 - D;
+    const int room = kRoom - negative;
+    if (!room_for<W>(p, integer, room, negative ? kPow10<(kRoom > 0 ? kRoom - 1 : 0)> : kPow10<(kRoom > 0 ? kRoom : 0)>))
+        return p + W;
     char* q = p + W;
     std::uint64_t places = r - integer * kPow10<D>;
     for (int i = 0; i + 1 < D; i += 2) {
@@ -200,8 +197,8 @@ char* put_fixed(char* p, float x) {
     *--q = '.';
     if (integer)
         q = digits_back(q, integer);
-    else if (body < W)
-        *--q = '0';
+    else if (room >= 1)
+        *--q = '0';  // the optional zero, when there is room for it
     if (negative) q[-1] = '-';
     return p + W;
 }
