@@ -358,7 +358,7 @@ inline bool run_op(PreparedRecord& r, const std::uint8_t* program, const void* c
             return true;
         } else {
             if constexpr (Op.category == FC_F && is_real4(Op.type) && Op.scale == 0 && Op.d <= 9) {
-                const int shown = fixed_field_real4(element, Op.w, Op.d, Op.sign == SIGN_SP, field);
+                const int shown = fixed_field_real4<Op.d>(element, Op.w, Op.sign == SIGN_SP, field);
                 if (shown != kFixedLongWay) {
                     overflow |= shown != 0;
                     return true;

@@ -482,7 +482,7 @@ int for_wbuf_write(Lub* lub, const char* bytes, int count) {
 
 Status for_wbuf_flush(Lub* lub) {
     Block* b = block_of(lub);
-    if (!b) return 0;
+    if (!b || !b->data) return 0;  // written through: nothing is ever held
     if (!lock_block_for_flush(*b)) {
         lub->system_error = EDEADLK;
         return status_of(MSG_WRITE_ERROR);
