@@ -372,17 +372,7 @@ void for_install_console_handler() {
 
     // The watcher takes no signals, so that they land on the program's
     // threads and the handler never interrupts the watcher's own work.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t watcher;
-    const bool started = pthread_create(&watcher, &attr, console_event_watcher, nullptr) == 0;
-    pthread_attr_destroy(&attr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) return;
+    if (!for_start_signal_free_thread(console_event_watcher)) return;
 
     for (const ConsoleSignal& cs : kConsoleSignals) {
         // The program's own handler, or an ignored signal (a background

@@ -305,8 +305,8 @@ enum PreparedRoute : std::uint8_t {
 // the WRITE's checks and, when `extent` >= 0, begins the first record and
 // sees whether the plan fits it.  A plan of one line (`one_line`: one
 // record, no "$") on a unit that takes lines the short way goes without
-// the statement's state: only its record is then blank-filled to
-// `extent` here.
+// the statement's state (`line_unit` set); the caller then fills the
+// record's first `extent` characters with blanks.
 PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent,
                                    bool one_line);
 // The statement's walk over the complete item list.
@@ -521,9 +521,12 @@ constexpr bool has_literal(const std::uint8_t* program) {
 }
 
 // The fields of the elements (`fields` may be null) and whether the walk
-// over them stays within the plan's reach.
+// of a formatted READ's program over them stays within the plan's reach.
+// (Whether the READ is formatted is said apart: a constant expression may
+// not compare the address of the program with null.)
 template <std::size_t N>
-constexpr bool read_fields(const std::uint8_t* program, const std::array<ItemShape, N>& shapes, ReadField* fields) {
+constexpr bool read_fields(bool formatted, const std::uint8_t* program, const std::array<ItemShape, N>& shapes,
+                           ReadField* fields) {
     FormatState fs{};
     fs.program = program;
     fs.current = program;
@@ -554,13 +557,13 @@ constexpr bool read_fields(const std::uint8_t* program, const std::array<ItemSha
         const ItemShape& shape = shapes[i];
         if (!valid_shape(shape) || is_complex(shape.type)) return false;
         for (std::int32_t e = 0; e < shape.count; ++e, ++at) {
-            if (program && !next(true)) runs = false;
+            if (formatted && !next(true)) runs = false;
             if (fields)
-                fields[at] = ReadField{program ? fs.category : std::uint8_t(0), fs.w, fs.d, shape.type,
+                fields[at] = ReadField{formatted ? fs.category : std::uint8_t(0), fs.w, fs.d, shape.type,
                                        shape.element, static_cast<std::int32_t>(i), e * shape.element};
         }
     }
-    return program ? runs && next(false) : true;
+    return formatted ? runs && next(false) : true;
 }
 
 }  // namespace prepared_detail
@@ -574,7 +577,7 @@ consteval auto prepare_read() {
     ReadPlan<prepared_detail::element_count(shapes), sizeof...(Shapes)> plan{};
     plan.program = Program.data();
     plan.shapes = shapes;
-    plan.runs = prepared_detail::read_fields(Program.data(), shapes, plan.fields.data());
+    plan.runs = prepared_detail::read_fields(true, Program.data(), shapes, plan.fields.data());
     for (std::size_t i = 0; i < shapes.size(); ++i) {
         plan.items[2 * i] = shapes[i].type;
         plan.items[2 * i + 1] = shapes[i].kind;
@@ -591,7 +594,7 @@ consteval auto prepare_list_read() {
     plan.program = nullptr;
     plan.list_directed = true;
     plan.shapes = shapes;
-    plan.runs = prepared_detail::read_fields(nullptr, shapes, plan.fields.data());
+    plan.runs = prepared_detail::read_fields(false, nullptr, shapes, plan.fields.data());
     for (std::size_t i = 0; i < shapes.size(); ++i) {
         plan.items[2 * i] = shapes[i].type;
         plan.items[2 * i + 1] = shapes[i].kind;
@@ -650,6 +653,9 @@ int prepared_write(int unit, std::uint32_t flags, const std::array<const void*, 
         return prepared_write_walk(r, P.program, P.items.data(), args);
     }
     case PREPARED_PLAN:
+        // A line begun the short way is not blank yet: the plan's extent is
+        // a constant here, the fill a few stores.
+        if (r.line_unit) std::memset(r.base, ' ', std::size_t(P.extent));
         break;
     }
     return prepared_detail::run_plan<P>(r, addresses.data(), std::make_index_sequence<P.ops.size()>{});

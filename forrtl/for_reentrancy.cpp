@@ -1,5 +1,6 @@
 #include "for_reentrancy.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
@@ -102,6 +103,20 @@ void for_input_wait_end() {
     // Nothing of the statement is touched again once the run is ending: the
     // ending thread may have closed its unit meanwhile.
     if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
+}
+
+bool for_start_signal_free_thread(void* (*body)(void*)) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attr, body, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 bool for_thread_stopped(long owner) {

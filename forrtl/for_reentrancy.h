@@ -99,6 +99,11 @@ void for_input_wait_end();
 // waiting for input, so that the ending thread may take over its locks.
 bool for_thread_stopped(long owner);
 
+// Starts a detached thread of the run-time running `body` with every signal
+// blocked, so that signals land on the program's threads; false when it
+// could not be started.
+bool for_start_signal_free_thread(void* (*body)(void*));
+
 // The host's queries (unit to window, window to unit) run on the host's
 // interface thread, which must keep running to show the end of the run:
 // within such a scope the thread never parks, and once another thread ends

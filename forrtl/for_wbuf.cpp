@@ -44,6 +44,7 @@
 #include <cstring>
 
 #include "for_lub.h"
+#include "for_reentrancy.h"
 
 namespace forrtl {
 
@@ -232,18 +233,8 @@ void start_writer() {
     static std::atomic<bool> fork_handler{false};
     if (!fork_handler.exchange(true)) pthread_atfork(nullptr, nullptr, writer_gone_in_child);
     if (g_writer_started.exchange(true)) return;
-    // The writer takes no signals: they land on the program's threads.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t writer;
     // Without the writer the blocks are still written at every other point.
-    (void)pthread_create(&writer, &attr, background_writer, nullptr);
-    pthread_attr_destroy(&attr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    (void)for_start_signal_free_thread(background_writer);
 }
 
 // ---- writing ---------------------------------------------------------------

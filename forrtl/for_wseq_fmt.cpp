@@ -164,7 +164,6 @@ PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t fl
         if (Lub* lub = for_lookup_connected_unit(unit)) {
             if (char* base = for_begin_line(lub, extent)) {
                 for_copy_statement_options(lub, flags);
-                std::memset(base, ' ', static_cast<std::size_t>(extent));
                 r.line_unit = lub;
                 r.base = base;
                 return PREPARED_PLAN;
