@@ -1,5 +1,5 @@
 // Write-behind buffering of output records.  Records are gathered in a
-// 64 KiB block per open file and written with one write(2) when the block
+// 1 MiB block per open file and written with one write(2) when the block
 // is full and before anything else touches the file (reading, seeking,
 // truncating, closing), before a diagnostic or anything else goes to
 // standard error, before the program reads from the console or waits for
