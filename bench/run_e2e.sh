@@ -3,16 +3,25 @@
 #
 #   bench/run_e2e.sh [-n CASES] [-r RUNS] [-b BUILD_DIR] [--host] [--profile]
 #
-# Builds loxnar, the case generator (bench/e2e_gen.cpp) and the lower-bound
-# peer (bench/peers/e2e_peer.cpp), writes an entry data file of CASES
+# Builds loxnar, the case generator (bench/e2e_gen.cpp), the lower-bound
+# peer (bench/peers/e2e_peer.cpp) and, when gfortran is installed, the
+# reference written in Fortran (bench/peers/e2e_ref.f90, the same listing
+# through gfortran's run-time), writes an entry data file of CASES
 # generated cases (default 10000, about 100 planes each) in a temporary
-# folder, and runs `loxnar --console` and the peer on it in turn, RUNS times
-# each (default 5), with the console going to a file.  It checks loxnar's
-# exit status and record counts, checks that the peer wrote the same results
-# file and console output byte for byte (the date and time stamps masked),
-# and reports cases per second (wall and CPU), the sizes of the results file
-# and the console output, the time per written record, and the CPU seconds
-# of loxnar and of the peer with their ratio (medians over the runs).
+# folder, and checks that loxnar, the peer and the reference write the same
+# results file and console output byte for byte (the date and time stamps
+# masked) and loxnar the expected number of records.  Then, RUNS times
+# (default 5), it runs loxnar and the peer in turn with the console going
+# to a regular file, to a pipe read by cat (whose CPU time counts too) and
+# to /dev/null, and the reference once a run with the console to a file;
+# it reports the CPU seconds (user + system) of each, medians over the
+# runs, with the ratios loxnar/peer and reference/loxnar, and the sizes,
+# cases per second and time per written record of loxnar's best run.
+#
+# It also measures one case of bounds 300 300 300 (54 M planes visited) and
+# one case of examples/quartz.dat, whole processes: loxnar's and the peer's
+# CPU time, loxnar's peak resident memory, and the start-up (the same run
+# with bounds 1 1 1), so that the walk's own time shows apart from it.
 #
 # --host runs the same cases through the windowed host as well (Qt's
 # offscreen platform; bench/host_run.cpp types the entry name and answers
@@ -43,7 +52,7 @@ while [ $# -gt 0 ]; do
     -b) BUILD="$2"; shift 2 ;;
     --profile) PROFILE=1; shift ;;
     --host) HOST=1; shift ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,45p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_e2e.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -59,11 +68,15 @@ cmake --build "$BUILD" -j "$(nproc)" --target $TARGETS >/dev/null
 LOXNAR="$ROOT/$BUILD/loxnar"
 GEN="$ROOT/$BUILD/bench/e2e_gen"
 PEER="$ROOT/$BUILD/bench/e2e_peer"
+REF="$ROOT/$BUILD/bench/e2e_ref"
 HOST_RUN="$ROOT/$BUILD/bench/host_run"
+# The reference is built only where CMake found gfortran.
+if ! cmake --build "$BUILD" -j "$(nproc)" --target e2e_ref >/dev/null 2>&1; then REF=""; fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/loxnar-e2e.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
+mkdir peer ref
 
 # The expected record counts come from the generator's summary.
 gen() {  # NAME CASES
@@ -74,19 +87,47 @@ expected() {  # NAME file|console
     sed -n "s/^expected records: results file \([0-9]*\), console \([0-9]*\)$/\1 \2/p" "$1.summary" |
         { read -r file console; [ "$2" = file ] && echo "$file" || echo "$console"; }
 }
-run_once() {  # NAME [wrapper...]: runs loxnar on NAME.dat in a fresh state
-    local name=$1
-    shift
-    rm -f "$name.imp.dat"
-    "$@" "$LOXNAR" --console <"$name.answer" >"$name.console" 2>"$name.stderr"
+# Runs one program on NAME.dat in FOLDER (. for loxnar, peer, ref), in a
+# fresh state, with the console going to KIND: file (NAME.console), pipe
+# (read by cat) or null (/dev/null); under `time` when timed.
+run_in() {  # FOLDER NAME KIND PROGRAM...
+    local folder=$1 name=$2 kind=$3
+    shift 3
+    (
+        cd "$folder"
+        [ -e "$name.dat" ] || ln -s "$WORK/$name.dat" "$name.dat"
+        rm -f "$name.imp.dat"
+        case "$kind" in
+        file) "$@" <"$WORK/$name.answer" >"$name.console" 2>"$name.stderr" ;;
+        pipe) "$@" <"$WORK/$name.answer" 2>"$name.stderr" | cat >/dev/null ;;
+        null) "$@" <"$WORK/$name.answer" >/dev/null 2>"$name.stderr" ;;
+        esac
+    )
 }
-run_peer() {  # NAME [wrapper...]: runs the peer on NAME.dat in peer/
+run_once() {  # NAME [wrapper...]: loxnar on NAME.dat, console to a file
     local name=$1
     shift
-    mkdir -p peer
-    ln -sf "../$name.dat" "peer/$name.dat"
-    rm -f "peer/$name.imp.dat"
-    (cd peer && "$@" "$PEER" <"../$name.answer" >"$name.console" 2>"$name.stderr")
+    run_in . "$name" file "$@" "$LOXNAR" --console
+}
+run_peer() {  # NAME [wrapper...]: the peer on NAME.dat in peer/
+    local name=$1
+    shift
+    run_in peer "$name" file "$@" "$PEER"
+}
+# CPU seconds (user + system of the whole pipeline) of one run.
+TIMEFORMAT='%3R %3U %3S'
+cpu_of() {  # FOLDER NAME KIND PROGRAM...: appends "wall cpu" to $CPU_OUT
+    local status
+    set +e
+    { time run_in "$@"; } 2>"$WORK/one.time"
+    status=$?
+    set -e
+    if [ "$status" -ne 0 ]; then
+        echo "$4 ended with status $status:" >&2
+        cat "$WORK/$1/$2.stderr" "$WORK/one.time" >&2 2>/dev/null || true
+        exit 1
+    fi
+    awk '{ print $1, $2 + $3 }' "$WORK/one.time" >>"$CPU_OUT"
 }
 # The stamps differ from run to run: their digits are masked.
 mask() { sed -E 's#( DATE : )[0-9]{4}/[0-9]{2}/[0-9]{2}#\1YYYY/MM/DD#; s#(TIME *:  )[0-9]{2}h[0-9]{2}mn[0-9]{2}s#\1HHhMMmnSSs#' "$1"; }
@@ -94,13 +135,36 @@ same_bytes() {  # A B: the same bytes, stamps masked
     cmp -s <(mask "$1") <(mask "$2")
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+cpu_median() { awk '{ print $2 }' "$1" | median; }
 
 echo "machine: $(nproc) CPU(s), $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-    "$(. /etc/os-release 2>/dev/null && echo "$PRETTY_NAME"), $(uname -r)"
+    "$(. /etc/os-release 2>/dev/null && echo "$PRETTY_NAME"), $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "build:   $BUILD ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$ROOT/$BUILD/CMakeCache.txt"))"
 
 gen bench "$CASES"
 sed 's/^/input:   /' bench.summary
+
+# The same bytes from all three.
+run_in . bench file "$LOXNAR" --console
+file_records=$(wc -l <bench.imp.dat)
+console_records=$(wc -l <bench.console)
+if [ "$file_records" -ne "$(expected bench file)" ] || [ -s bench.stderr ]; then
+    echo "loxnar's results file holds $file_records records, expected $(expected bench file)" >&2
+    cat bench.stderr >&2
+    exit 1
+fi
+for other in peer ${REF:+ref}; do
+    program=$PEER
+    [ "$other" = ref ] && program=$REF
+    run_in "$other" bench file "$program"
+    if ! same_bytes bench.imp.dat "$other/bench.imp.dat" || ! same_bytes bench.console "$other/bench.console" ||
+        [ -s "$other/bench.stderr" ]; then
+        echo "the $other's results file, console output or standard error differ from loxnar's" >&2
+        exit 1
+    fi
+done
+echo "check:   loxnar, the peer${REF:+ and the gfortran reference} write the same results file and console (stamps masked)"
+[ -n "$REF" ] || echo "         (gfortran not installed: no reference)"
 
 # The stamps of a listing masked, to compare two runs' results files.
 masked() { sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#' "$1"; }
@@ -109,57 +173,29 @@ host_once() {  # NAME: the same run through the windowed host (offscreen)
     QT_QPA_PLATFORM=offscreen "$HOST_RUN" "$1" >"$1.host.out" 2>"$1.host.stderr"
 }
 
-TIMEFORMAT='%3R %3U %3S'
-best_wall=""
-: >cpu.loxnar
-: >cpu.peer
+KINDS="file pipe null"
+for kind in $KINDS; do : >"cpu.loxnar.$kind"; : >"cpu.peer.$kind"; done
+: >cpu.ref
 best_host=""
+best_wall=""
 for run in $(seq 1 "$RUNS"); do
-    set +e
-    { time run_once bench; } 2>bench.time
-    status=$?
-    set -e
-    if [ "$status" -ne 0 ]; then
-        echo "loxnar ended with status $status:" >&2
-        cat bench.stderr bench.time >&2
-        exit 1
-    fi
-    read -r wall user sys <bench.time
-    file_records=$(wc -l <bench.imp.dat)
-    console_records=$(wc -l <bench.console)
-    if [ "$file_records" -ne "$(expected bench file)" ]; then
-        echo "results file holds $file_records records, expected $(expected bench file)" >&2
-        exit 1
-    fi
-    records=$((file_records + console_records))
-    set +e
-    { time run_peer bench; } 2>peer.time
-    peer_status=$?
-    set -e
-    if [ "$peer_status" -ne 0 ]; then
-        echo "the peer ended with status $peer_status:" >&2
-        cat peer/bench.stderr peer.time >&2
-        exit 1
-    fi
-    read -r peer_wall peer_user peer_sys <peer.time
-    if [ "$run" = 1 ]; then
-        if ! same_bytes bench.imp.dat peer/bench.imp.dat || ! same_bytes bench.console peer/bench.console ||
-            [ -s bench.stderr ] || [ -s peer/bench.stderr ]; then
-            echo "the peer's results file, console output or standard error differ from loxnar's" >&2
-            exit 1
+    line="run $run:"
+    for kind in $KINDS; do
+        CPU_OUT="cpu.loxnar.$kind" cpu_of . bench "$kind" "$LOXNAR" --console
+        CPU_OUT="cpu.peer.$kind" cpu_of peer bench "$kind" "$PEER"
+        read -r lw lc < <(tail -1 "cpu.loxnar.$kind")
+        read -r pw pc < <(tail -1 "cpu.peer.$kind")
+        line="$line  $kind: loxnar $lc s, peer $pc s;"
+        [ "$kind" = file ] && file_wall=$lw
+        if [ "$kind" = file ] && { [ -z "$best_wall" ] || awk -v a="$lw" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; }; then
+            best_wall=$lw best_cpu=$lc
         fi
+    done
+    if [ -n "$REF" ]; then
+        CPU_OUT=cpu.ref cpu_of ref bench file "$REF"
+        line="$line  reference (file) $(tail -1 cpu.ref | cut -d' ' -f2) s"
     fi
-    awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }' >>cpu.loxnar
-    awk -v u="$peer_user" -v s="$peer_sys" 'BEGIN { print u + s }' >>cpu.peer
-    awk -v run="$run" -v n="$CASES" -v w="$wall" -v u="$user" -v s="$sys" -v r="$records" \
-        -v pw="$peer_wall" -v pu="$peer_user" -v ps="$peer_sys" \
-        'BEGIN { printf "run %d:   wall %.3f s (user %.3f, sys %.3f): %.0f cases/s wall, %.0f cases/s CPU, %.2f us per record\n",
-                 run, w, u, s, n / w, n / (u + s), w * 1e6 / r
-                 printf "  peer:  wall %.3f s (user %.3f, sys %.3f); CPU ratio loxnar/peer %.2f\n",
-                 pw, pu, ps, (u + s) / (pu + ps) }'
-    if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
-        best_wall=$wall best_user=$user best_sys=$sys
-    fi
+    echo "$line"
     if [ "$HOST" = 1 ]; then
         masked bench.imp.dat >bench.console.masked
         set +e
@@ -176,7 +212,7 @@ for run in $(seq 1 "$RUNS"); do
             echo "the windowed host's results file differs from the console run's" >&2
             exit 1
         fi
-        awk -v run="$run" -v n="$CASES" -v w="$hwall" -v u="$huser" -v s="$hsys" -v c="$wall" \
+        awk -v run="$run" -v n="$CASES" -v w="$hwall" -v u="$huser" -v s="$hsys" -v c="$file_wall" \
             'BEGIN { printf "host %d:  wall %.3f s (user %.3f, sys %.3f): %.0f cases/s wall, %.2fx the console run before it\n",
                      run, w, u, s, n / w, w / c }'
         if [ -z "$best_host" ] || awk -v a="$hwall" -v b="$best_host" 'BEGIN { exit !(a < b) }'; then
@@ -186,26 +222,82 @@ for run in $(seq 1 "$RUNS"); do
 done
 file_bytes=$(stat -c %s bench.imp.dat)
 console_bytes=$(stat -c %s bench.console)
-awk -v n="$CASES" -v w="$best_wall" -v u="$best_user" -v s="$best_sys" \
+awk -v n="$CASES" -v w="$best_wall" -v c="$best_cpu" \
     -v fr="$file_records" -v fb="$file_bytes" -v cr="$console_records" -v cb="$console_bytes" 'BEGIN {
     r = fr + cr
     printf "results file: %d bytes, %d records; console: %d bytes, %d records\n", fb, fr, cb, cr
-    printf "best run: %.0f cases/s wall, %.0f cases/s CPU (user %.3f s, sys %.3f s of %.3f s wall)\n",
-           n / w, n / (u + s), u, s, w
+    printf "best run (console to a file): %.0f cases/s wall, %.0f cases/s CPU (%.3f s CPU of %.3f s wall)\n",
+           n / w, n / c, c, w
     printf "per written record (file and console, %d): %.2f us wall, %.2f us CPU; %.1f MB/s written\n",
-           r, w * 1e6 / r, (u + s) * 1e6 / r, (fb + cb) / w / 1e6
+           r, w * 1e6 / r, c * 1e6 / r, (fb + cb) / w / 1e6
 }'
-awk -v l="$(median <cpu.loxnar)" -v p="$(median <cpu.peer)" -v runs="$RUNS" 'BEGIN {
-    printf "peer (bench/peers/e2e_peer.cpp): the same bytes; CPU seconds, median of %d runs: loxnar %.3f, peer %.3f, ratio %.2f\n",
-           runs, l, p, l / p
-}'
+echo "CPU seconds, median of $RUNS runs (the pipe's reader included):"
+for kind in $KINDS; do
+    awk -v k="$kind" -v l="$(cpu_median "cpu.loxnar.$kind")" -v p="$(cpu_median "cpu.peer.$kind")" 'BEGIN {
+        printf "  console to %-5s loxnar %.3f, peer (bench/peers/e2e_peer.cpp) %.3f: ratio %.2f\n", k ":", l, p, l / p
+    }'
+done
+if [ -n "$REF" ]; then
+    awk -v l="$(cpu_median cpu.loxnar.file)" -v r="$(cpu_median cpu.ref)" 'BEGIN {
+        printf "  reference built with gfortran (bench/peers/e2e_ref.f90), console to a file: %.3f, %.1fx loxnar\n", r, r / l
+    }'
+fi
 
 if [ "$HOST" = 1 ]; then
     awk -v n="$CASES" -v w="$best_host" -v u="$best_huser" -v s="$best_hsys" -v c="$best_wall" 'BEGIN {
-        printf "windowed host (offscreen), best run: %.0f cases/s wall (user %.3f s, sys %.3f s of %.3f s wall): %.2fx the best console run\n",
+        printf "windowed host (offscreen), best run: %.0f cases/s wall (user %.3f s, sys %.3f s of %.3f s wall): %.2fx the best console run (to a file)\n",
                n / w, u, s, w, w / c
     }'
 fi
+
+# One case, whole processes: bounds 300 (54 M planes visited, a window
+# that keeps 130 planes), the same case with bounds 1 (start-up and
+# listing), and examples/quartz.dat.
+one_case() {  # NAME BOUNDS
+    printf '%s\n' "bounds $2, all planes, quartz cell" "4.9134 4.9134 5.4052 90.0 90.0 120.0" \
+        "0 0 0 0 0 0 0  1.50 5.00  $2 $2 $2  1.5406" 0 >"$1.dat"
+    printf '%s\n' "$1" >"$1.answer"
+}
+one_case b300 300
+one_case b1 1
+cp "$ROOT/examples/quartz.dat" quartz.dat
+printf 'quartz\n' >quartz.answer
+for name in b300 quartz; do
+    run_in . "$name" file "$LOXNAR" --console
+    run_in peer "$name" file "$PEER"
+    if ! same_bytes "$name.imp.dat" "peer/$name.imp.dat" || ! same_bytes "$name.console" "peer/$name.console"; then
+        echo "the peer's listing of $name differs from loxnar's" >&2
+        exit 1
+    fi
+done
+PROCESS_RUNS=$((RUNS < 5 ? 5 : RUNS * 2))
+for name in b300 b1 quartz; do
+    : >"cpu.loxnar.$name"
+    : >"cpu.peer.$name"
+    for run in $(seq 1 "$PROCESS_RUNS"); do
+        CPU_OUT="cpu.loxnar.$name" cpu_of . "$name" file "$LOXNAR" --console
+        CPU_OUT="cpu.peer.$name" cpu_of peer "$name" file "$PEER"
+    done
+done
+peak_kib() {  # FOLDER NAME PROGRAM...: peak resident memory of one run, KiB
+    [ -x /usr/bin/time ] || { echo "?"; return; }
+    local folder=$1 name=$2
+    shift 2
+    (cd "$folder" && rm -f "$name.imp.dat" && /usr/bin/time -f %M -o "$WORK/peak" "$@" <"$WORK/$name.answer" >/dev/null 2>&1)
+    cat "$WORK/peak"
+}
+echo "whole processes, CPU ms, median of $PROCESS_RUNS runs:"
+awk -v l="$(cpu_median cpu.loxnar.b300)" -v p="$(cpu_median cpu.peer.b300)" \
+    -v l1="$(cpu_median cpu.loxnar.b1)" -v p1="$(cpu_median cpu.peer.b1)" 'BEGIN {
+    printf "  bounds 300 (54 M planes visited): loxnar %.1f, peer %.1f: ratio %.2f\n", 1000 * l, 1000 * p, l / p
+    printf "  the same case with bounds 1 (start-up, listing): loxnar %.1f, peer %.1f\n", 1000 * l1, 1000 * p1
+    printf "  the walk of bounds 300 apart from them: loxnar %.1f, peer %.1f\n", 1000 * (l - l1), 1000 * (p - p1)
+}'
+awk -v l="$(cpu_median cpu.loxnar.quartz)" -v p="$(cpu_median cpu.peer.quartz)" \
+    -v lm="$(peak_kib . quartz "$LOXNAR" --console)" -v pm="$(peak_kib peer quartz "$PEER")" 'BEGIN {
+    printf "  one case (examples/quartz.dat): loxnar %.1f ms, %s KiB peak; peer %.1f ms, %s KiB peak\n",
+           1000 * l, lm, 1000 * p, pm
+}'
 
 [ "$PROFILE" = 1 ] || exit 0
 

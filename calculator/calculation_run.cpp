@@ -90,18 +90,16 @@ void DELETE_FILE(const std::int32_t& unit, const char* name, std::int32_t name_l
 }
 
 void READ_CASE(const std::int32_t& entry_unit, const std::int32_t& results_unit) {
-    read_formatted(entry_unit, kTitle.data(), real_array(TITLE, 18));
+    read_prepared<prepared::kTitleRead>(entry_unit, TITLE);
     write_prepared<prepared::kTitle>(results_unit, TITLE);
 
-    read_list(entry_unit, real_ref(CELL[0]), real_ref(CELL[1]), real_ref(CELL[2]), real_ref(CELL[3]),
-              real_ref(CELL[4]), real_ref(CELL[5]));
+    read_prepared<prepared::kCellRead>(entry_unit, &CELL[0], &CELL[1], &CELL[2], &CELL[3], &CELL[4], &CELL[5]);
     write_prepared<prepared::kCellEcho>(results_unit, &CELL[0], &CELL[1], &CELL[2], &CELL[3], &CELL[4], &CELL[5]);
     CELL[3] = CELL[3] * kDegree;
     CELL[4] = CELL[4] * kDegree;
     CELL[5] = CELL[5] * kDegree;
 
-    read_list(entry_unit, int_array(COND, 7), real_ref(DMIN), real_ref(DMAX), int_ref(HMAX), int_ref(KMAX),
-              int_ref(LMAX), real_ref(LAMBDA));
+    read_prepared<prepared::kParameterRead>(entry_unit, COND, &DMIN, &DMAX, &HMAX, &KMAX, &LMAX, &LAMBDA);
     if (HMAX == 0) HMAX = 8;
     if (KMAX == 0) KMAX = 8;
     if (LMAX == 0) LMAX = 8;
@@ -114,7 +112,7 @@ void calculation_run() {
 
     write_prepared<prepared::kBanner>(kConsoleOut);
     write_prepared<prepared::kPrompt>(kConsoleOut);
-    read_formatted(kConsoleIn, kEntryName.data(), chars(ENTRY, sizeof ENTRY));
+    read_prepared<prepared::kEntryNameRead>(kConsoleIn, ENTRY);
 
     // The significant length of the typed name.
     std::int32_t n = sizeof ENTRY;
@@ -170,7 +168,7 @@ void calculation_run() {
             write_prepared<prepared::kEndBlock>(unit, CDATE, CDATE + 4, CDATE + 6, CTIME, CTIME + 2, CTIME + 4);
         }
 
-        read_list(kEntryUnit, int_ref(NEXT));
+        read_prepared<prepared::kFlagRead>(kEntryUnit, &NEXT);
         if (NEXT == 0) break;
         write_prepared<prepared::kCaseSeparator>(kResultsUnit);
     }

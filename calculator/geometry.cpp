@@ -218,7 +218,9 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
 // of lanes holding a Q in it, or a Q that is not positive (the square root
 // may fail there), goes through the plain per-plane step, which takes the
 // root, tests the window exactly and computes the angle of stored planes
-// only.
+// only.  A long row whose Q is proven, by bounds taken in the walk's own
+// arithmetic, to lie outside that interval everywhere (and to be positive)
+// is not walked at all (plane_walk.h, row_outside_window).
 //
 // The condition codes become row facts: codes 3 and 6 drop whole rows, code
 // 2 shortens the row to |l| <= k, codes 4, 5 and 7 fix the parity of l, and
@@ -234,6 +236,7 @@ namespace walk {
 
 alignas(64) float l_term[TABLE_SIZE];
 alignas(64) float hl_term[TABLE_SIZE];
+SkippedRowObserver g_skipped_row_observer = nullptr;
 
 bool visit_plane(Table& t, int h, int k, int l, float q) {
     const float d = checked_sqrt(1.0f / q);
@@ -320,6 +323,8 @@ void window_interval(float& q_lo, float& q_hi) {
 
 void use_baseline_walk(bool on) { g_baseline_walk = on; }
 
+void observe_skipped_rows(SkippedRowObserver observer) { walk::g_skipped_row_observer = observer; }
+
 void ENUMERATE_PLANES(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES], int (&il)[MAX_PLANES],
                       float (&dd)[MAX_PLANES], float (&theta)[MAX_PLANES], int& nplanes) {
     if (nplanes < 0 || nplanes >= MAX_PLANES) return;
@@ -376,7 +381,7 @@ void SORT_PLANES_REFERENCE() {
 }
 
 // ---------------------------------------------------------------------------
-// The exchange sort's permutation in O(n log n).
+// The exchange sort's permutation in about O(n log n).
 //
 // For each i in turn and each j > i, the exchange sort exchanges entries i
 // and j when D(j) > D(i).  The result is in decreasing order; the order of
@@ -395,8 +400,8 @@ void SORT_PLANES_REFERENCE() {
 // while the queue is not empty moves the queue's front to its back.  The
 // final queue is their order in the result.
 //
-// The numbers of larger entries between two equal ones come from a Fenwick
-// tree over the positions of the larger entries.  The queue is followed as
+// The numbers of larger entries between two equal ones are counted in a
+// bit set of the positions of the larger entries.  The queue is followed as
 // a list with a head index (joining at the back is inserting just before
 // the head); only the indices of the insertions are computed, and the final
 // place of each entry is found afterwards by taking the insertions in
@@ -405,15 +410,11 @@ void SORT_PLANES_REFERENCE() {
 // ---------------------------------------------------------------------------
 namespace {
 
-// Counts over 0-based positions 0..n-1.
+// Free places 0..n-1, taken one by one.
 struct Fenwick {
     int n;
     int t[MAX_PLANES + 1];
 
-    void clear(int size) {
-        n = size;
-        std::memset(t, 0, sizeof(int) * static_cast<std::size_t>(n + 1));
-    }
     // Every position counted once.
     void fill(int size) {
         n = size;
@@ -421,12 +422,6 @@ struct Fenwick {
     }
     void add(int position, int delta) {
         for (int i = position + 1; i <= n; i += i & -i) t[i] += delta;
-    }
-    // Count of positions below `end`.
-    int below(int end) const {
-        int sum = 0;
-        for (int i = end; i > 0; i -= i & -i) sum += t[i];
-        return sum;
     }
     // The position holding the counted element of index `index` (from 0).
     int find(int index) const {
@@ -443,7 +438,82 @@ struct Fenwick {
     }
 };
 
-Fenwick g_larger, g_free;
+Fenwick g_free;
+
+// The order of the first n entries by decreasing spacing, equal spacings
+// (+0 and -0 among them) by position, with each entry's sort key in that
+// order.  The key falls as the spacing rises; the entries are counted into
+// about 2n buckets of equal spans of the keys' range, in order of position,
+// and each bucket is then put in order by insertion, which keeps equal
+// keys in their order: a stable sort.  No spacing is NaN.
+void order_by_decreasing_spacing(int n, int* order, std::uint32_t* sorted_key) {
+    std::uint32_t key_of[MAX_PLANES];
+    std::uint32_t lowest = ~0u, highest = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &D[i], sizeof bits);
+        if ((bits << 1) == 0) bits = 0;  // -0 sorts as +0
+        // Ascending order of the unsigned key is ascending spacing; its
+        // complement falls as the spacing rises.
+        const std::uint32_t up = (bits >> 31) ? ~bits : bits | 0x80000000u;
+        const std::uint32_t key = ~up;
+        key_of[i] = key;
+        lowest = key < lowest ? key : lowest;
+        highest = key > highest ? key : highest;
+    }
+    constexpr int kMaxBucketBits = 11;  // 2048 buckets for 600 entries
+    int bucket_bits = 1;
+    while ((1 << bucket_bits) < 2 * n && bucket_bits < kMaxBucketBits) ++bucket_bits;
+    const std::uint32_t range = highest - lowest;
+    const int range_bits = range ? 32 - __builtin_clz(range) : 0;
+    const int shift = range_bits > bucket_bits ? range_bits - bucket_bits : 0;
+    int start[(1 << kMaxBucketBits) + 1];
+    const int buckets = int(range >> shift) + 1;
+    std::memset(start, 0, sizeof(int) * std::size_t(buckets + 1));
+    for (int i = 0; i < n; ++i) ++start[((key_of[i] - lowest) >> shift) + 1];
+    for (int b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    for (int i = 0; i < n; ++i) {
+        const int at = start[(key_of[i] - lowest) >> shift]++;
+        order[at] = i;
+        sorted_key[at] = key_of[i];
+    }
+    // Within a bucket: few keys, most in order already.
+    for (int i = 1; i < n; ++i) {
+        const std::uint32_t k = sorted_key[i];
+        if (sorted_key[i - 1] <= k) continue;
+        const int entry = order[i];
+        int j = i;
+        do {
+            sorted_key[j] = sorted_key[j - 1];
+            order[j] = order[j - 1];
+            --j;
+        } while (j > 0 && sorted_key[j - 1] > k);
+        sorted_key[j] = k;
+        order[j] = entry;
+    }
+}
+
+// Positions 0..n-1 of the entries already placed (the larger ones), with
+// counts of them between two positions.
+struct PositionSet {
+    std::uint64_t word[(MAX_PLANES + 63) / 64];
+
+    void clear(int n) { std::memset(word, 0, sizeof(std::uint64_t) * std::size_t((n + 63) / 64)); }
+    void add(int position) { word[position / 64] |= std::uint64_t(1) << (position % 64); }
+    // How many positions p with from <= p < to are in the set.
+    int count(int from, int to) const {
+        if (from >= to) return 0;
+        int a = from / 64, b = (to - 1) / 64;
+        const std::uint64_t low = ~std::uint64_t(0) << (from % 64);
+        const std::uint64_t high = ~std::uint64_t(0) >> (63 - (to - 1) % 64);
+        if (a == b) return __builtin_popcountll(word[a] & low & high);
+        int sum = __builtin_popcountll(word[a] & low) + __builtin_popcountll(word[b] & high);
+        for (++a; a < b; ++a) sum += __builtin_popcountll(word[a]);
+        return sum;
+    }
+};
+
+PositionSet g_larger;
 
 }  // namespace
 
@@ -456,8 +526,8 @@ void SORT_PLANES() {
 
     // By decreasing spacing, equal spacings by position.
     int order[MAX_PLANES];
-    for (int i = 0; i < n; ++i) order[i] = i;
-    std::sort(order, order + n, [](int a, int b) { return D[a] != D[b] ? D[a] > D[b] : a < b; });
+    std::uint32_t key[MAX_PLANES];
+    order_by_decreasing_spacing(n, order, key);
 
     int result[MAX_PLANES];
     int insert_at[MAX_PLANES];
@@ -465,17 +535,14 @@ void SORT_PLANES() {
     g_larger.clear(n);
     for (int first = 0; first < n;) {
         int end = first + 1;
-        while (end < n && D[order[end]] == D[order[first]]) ++end;
+        while (end < n && key[end] == key[first]) ++end;
         const int* at = order + first;  // the equal entries, by position
         const int count = end - first;
         if (count == 1) {
             result[first] = at[0];
         } else {
             // The queue, followed by size and head index.
-            auto larger_after = [&](int j) {
-                const int stop = j + 1 < count ? at[j + 1] : n;
-                return g_larger.below(stop) - g_larger.below(at[j] + 1);
-            };
+            auto larger_after = [&](int j) { return g_larger.count(at[j] + 1, j + 1 < count ? at[j + 1] : n); };
             int size = 1, head = 0;
             insert_at[0] = 0;
             for (int j = 0;;) {
@@ -493,7 +560,7 @@ void SORT_PLANES() {
             }
             for (int i = 0; i < count; ++i) result[first + i] = slot[(head + i) % count];
         }
-        for (int i = first; i < end; ++i) g_larger.add(order[i], 1);
+        for (int i = first; i < end; ++i) g_larger.add(order[i]);
         first = end;
     }
 

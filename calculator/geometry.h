@@ -76,6 +76,12 @@ void ENUMERATE_PLANES_REFERENCE(int (&ih)[MAX_PLANES], int (&ik)[MAX_PLANES],
 // measurements can hold it to the SSE2 baseline.
 void use_baseline_walk(bool on);
 
+// Tests: `observer` (null for none) is told of every row (h, k, l_first to
+// l_last, with the twins (h, k, -l) when `twins`) that the fast walk leaves
+// out because no plane of it can lie in the window.
+using SkippedRowObserver = void (*)(int h, int k, int l_first, int l_last, bool twins);
+void observe_skipped_rows(SkippedRowObserver observer);
+
 // Sorts the first NPLANES entries by decreasing spacing into exactly the
 // order the exchange sort gives (equal spacings included), in O(n log n).
 void SORT_PLANES();

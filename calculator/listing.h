@@ -43,7 +43,7 @@ inline constexpr auto kTableRow = forrtl::format_program<"(2(3I4,F10.5,TR3,F6.2,
 // The record between two cases.
 inline constexpr auto kCaseSeparator = forrtl::format_program<"('1')">();
 
-// The WRITE statements.
+// The WRITE and READ statements.
 namespace prepared {
 
 using forrtl::chars_item;
@@ -73,10 +73,24 @@ inline constexpr auto kTableRow = prepare_write<calculator::kTableRow, kInt4Item
                                                 kReal4Item, kInt4Item, kInt4Item, kInt4Item, kReal4Item, kReal4Item>();
 inline constexpr auto kCaseSeparator = prepare_write<calculator::kCaseSeparator>();
 
+// The READ statements: the entry name, and the entry data file's title,
+// cell (A, B, C, ALPHA, BETA, GAMMA), parameters (COND(1..7), DMIN, DMAX,
+// HMAX, KMAX, LMAX, LAMBDA) and continuation flag.
+using forrtl::prepare_list_read;
+using forrtl::prepare_read;
+inline constexpr auto kEntryNameRead = prepare_read<calculator::kEntryName, chars_item(20)>();
+inline constexpr auto kTitleRead = prepare_read<calculator::kTitle, forrtl::array_item(forrtl::TYPE_REAL4, 4, 18)>();
+inline constexpr auto kCellRead =
+    prepare_list_read<kReal4Item, kReal4Item, kReal4Item, kReal4Item, kReal4Item, kReal4Item>();
+inline constexpr auto kParameterRead =
+    prepare_list_read<forrtl::array_item(forrtl::TYPE_INT4, 4, 7), kReal4Item, kReal4Item, kInt4Item, kInt4Item,
+                      kInt4Item, kReal4Item>();
+inline constexpr auto kFlagRead = prepare_list_read<kInt4Item>();
+
 // Every one of them runs from its plan.
 static_assert(kBanner.runs && kPrompt.runs && kStartHeader.runs && kEndBlock.runs && kTitle.runs &&
               kCellEcho.runs && kParameterEcho.runs && kCountLine.runs && kTableHeader.runs && kTableRow.runs &&
-              kCaseSeparator.runs);
+              kCaseSeparator.runs && kEntryNameRead.runs && kTitleRead.runs);
 
 }  // namespace prepared
 

@@ -49,6 +49,9 @@ extern float hl_term[TABLE_SIZE];
 // full.
 bool visit_plane(Table& t, int h, int k, int l, float q);
 
+// The observer of skipped rows, for tests (null: none).
+extern SkippedRowObserver g_skipped_row_observer;
+
 void walk_sse2(const Case& c, Table& t);
 void walk_avx2(const Case& c, Table& t);
 
@@ -58,6 +61,52 @@ inline float index_product_of(int a, int b) {
     const std::uint32_t p = static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b);
     return static_cast<float>(static_cast<std::int32_t>(p));
 }
+
+inline bool finite(float x) { return x - x == 0.0f; }
+
+// Whether no plane of the row (h, k, l_first..l_last, and the twins (h, k,
+// -l) when `twins`) can be a hit of the walk: every Q of the row positive
+// and outside the window [q_lo, q_hi].  `hk` and `g` are the row's h, k
+// and cos(GASTAR) terms.
+//
+// The bound is exact in the walk's own arithmetic, with no tolerance.
+// Along the row, each of the three l terms (CSTAR*l^2)*CSTAR,
+// (CSTAR*ASTAR)*(cos(BESTAR)*hl) and (CSTAR*BSTAR)*(cos(ALSTAR)*kl) is a
+// chain of correctly rounded multiplications of l^2, hl or kl (which do
+// not decrease with l >= 0) by constants, so it is monotonic in l and
+// takes its least and greatest values at the row's ends.  Correctly rounded
+// addition and subtraction are monotonic in each operand, so the walk's
+// sums taken over the least (greatest) terms are bounds of every Q it
+// computes for the row, as long as no NaN arises: every term at both ends
+// must be finite (the terms in between then are too), and a lower bound
+// that is positive rules out the one NaN left (infinities of both signs in
+// the last sum).
+inline bool row_outside_window(const Case& c, int k, int l_first, int l_last, bool twins, float hk, float g) {
+    const float lt0 = l_term[l_first], lt1 = l_term[l_last];
+    const float bt0 = hl_term[l_first], bt1 = hl_term[l_last];
+    const float al0 = c.cb * (c.cos_al * index_product_of(k, l_first));
+    const float al1 = c.cb * (c.cos_al * index_product_of(k, l_last));
+    if (!(finite(lt0) && finite(lt1) && finite(bt0) && finite(bt1) && finite(al0) && finite(al1) &&
+          finite(hk) && finite(g)))
+        return false;
+    const float lt_lo = lt0 < lt1 ? lt0 : lt1, lt_hi = lt0 < lt1 ? lt1 : lt0;
+    const float bt_lo = bt0 < bt1 ? bt0 : bt1, bt_hi = bt0 < bt1 ? bt1 : bt0;
+    const float al_lo = al0 < al1 ? al0 : al1, al_hi = al0 < al1 ? al1 : al0;
+    const float s_lo = hk + lt_lo, s_hi = hk + lt_hi;
+    auto outside = [&](float ip_lo, float ip_hi) {
+        const float q_lo = s_lo + (ip_lo + ip_lo), q_hi = s_hi + (ip_hi + ip_hi);
+        return q_lo > 0.0f && (q_lo > c.q_hi || q_hi < c.q_lo);
+    };
+    if (!outside((g + bt_lo) + al_lo, (g + bt_hi) + al_hi)) return false;
+    if (!twins) return true;
+    // The twin's terms: g - bt (falling as bt rises) and the negated kl term.
+    const float nal_lo = k != 0 ? -al_hi : al_lo, nal_hi = k != 0 ? -al_lo : al_hi;
+    return outside((g - bt_hi) + nal_lo, (g - bt_lo) + nal_hi);
+}
+
+// Rows shorter than this many vectors are walked without the bound: the
+// bound costs about as much as walking them.
+inline constexpr int SKIP_TEST_VECTORS = 3;
 
 // Vector operations V: width W, float vector F, int vector I, and
 //   set1, load, add, sub, mul, flip (xor with a sign mask), to_float,
@@ -99,8 +148,14 @@ void walk_planes(const Case& c, Table& t) {
             unsigned parity_lanes = (1u << W) - 1;
             if (parity >= 0) parity_lanes &= parity == 0 ? 0x55555555u : 0xAAAAAAAAu;
 
-            const F v_hk = V::set1(h_term + (BSTAR * index_product_of(k, k)) * BSTAR);
-            const F v_g = V::set1(c.ba * (c.cos_ga * index_product_of(h, k)));
+            const float hk = h_term + (BSTAR * index_product_of(k, k)) * BSTAR;
+            const float g = c.ba * (c.cos_ga * index_product_of(h, k));
+            if (l_last - l_first >= SKIP_TEST_VECTORS * W && row_outside_window(c, k, l_first, l_last, twins, hk, g)) {
+                if (g_skipped_row_observer) g_skipped_row_observer(h, k, l_first, l_last, twins);
+                continue;
+            }
+            const F v_hk = V::set1(hk);
+            const F v_g = V::set1(g);
             // kl = 0 is +0 for the twin as well: its term keeps its sign.
             const F v_kl_sign = V::sign_mask(k != 0);
             const int l_begin = l_first & ~(W - 1);

@@ -43,8 +43,15 @@ void put_digits(char* out, int value, int width) {
 DateTimeValues for_local_date_time() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    std::tm local{};
-    localtime_r(&ts.tv_sec, &local);
+    // The local time of the second last asked for is kept: a program that
+    // takes its stamp many times a second converts each second once.
+    thread_local time_t last_second = -1;
+    thread_local std::tm last_local{};
+    if (ts.tv_sec != last_second) {
+        localtime_r(&ts.tv_sec, &last_local);
+        last_second = ts.tv_sec;
+    }
+    const std::tm& local = last_local;
     DateTimeValues v{};
     v.year = local.tm_year + 1900;
     v.month = local.tm_mon + 1;

@@ -18,6 +18,8 @@ namespace forrtl {
 namespace {
 
 constexpr int kInitialInputBuffer = 1024;
+// A disk file is read in larger blocks: each read(2) brings many records.
+constexpr int kDiskInputBuffer = 64 * 1024;
 constexpr char kControlZ = 26;
 
 std::uint32_t get_u32(const char* p, bool big_endian) {
@@ -135,7 +137,8 @@ Status for_get_record(Lub* lub) {
         node->open_after_prompt = false;
         node->console_continuation = false;
     }
-    if (!ensure_buffer(r, kInitialInputBuffer < r.capacity ? r.capacity : kInitialInputBuffer))
+    const int initial = lub->seekable && !lub->char_device ? kDiskInputBuffer : kInitialInputBuffer;
+    if (!ensure_buffer(r, initial < r.capacity ? r.capacity : initial))
         return status_of(MSG_NO_MEMORY);
     r.end_mark = -1;
     const bool big = lub->conversion == 1;
@@ -207,6 +210,14 @@ Status for_seek_back(Lub* lub) {
     return 0;
 }
 
+namespace {
+// Whether a read of `fd` would return at once (bytes, end of file or an error).
+bool input_ready(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+}  // namespace
+
 void for_wait_for_input(int fd) {
     for (;;) {
         pollfd p{fd, POLLIN, 0};
@@ -227,6 +238,7 @@ int for_device_read(Lub* lub, char* buffer, int capacity) {
             g_host->select_window(window);
             g_host->activate_window(window);
         }
+        for_wbuf_flush_all();  // the user may wait: every record written so far is in its file
         int n = g_host->read_line(buffer, capacity - 1, window);
         if (n < 0) return -1;
         g_host->write_text("\r\n", 2, window, 0);
@@ -234,9 +246,13 @@ int for_device_read(Lub* lub, char* buffer, int capacity) {
         return n + 1;
     }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
+    // The console's records (the prompt) are out before the program reads
+    // the answer, and every record before it waits on a terminal or pipe.
+    const bool may_wait = lub->char_device || !lub->seekable;
+    if (lub->std_input || lub->device_code == 0 || (may_wait && !input_ready(lub->handle))) for_wbuf_flush_all();
     // A terminal or a pipe may keep the statement waiting for ever: the wait
     // is one the end of the run may cut short.
-    if (lub->char_device || !lub->seekable) for_wait_for_input(lub->handle);
+    if (may_wait) for_wait_for_input(lub->handle);
     for (;;) {
         ssize_t n = read(lub->handle, buffer, static_cast<std::size_t>(capacity));
         if (n < 0) {

@@ -27,6 +27,7 @@
 #include "for_reentrancy.h"
 #include "for_io.h"
 #include "for_lub.h"
+#include "for_wbuf.h"
 
 namespace forrtl {
 
@@ -122,12 +123,18 @@ namespace {
 // back to their default in the child processes it starts.
 std::atomic<std::uint64_t> g_ignored_by_us{0};
 
+// Whether the signal has its default disposition: the program has neither a
+// handler of its own for it nor ignores it (a background job's SIGINT).
+bool at_default(int signal_number) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0) return false;
+    return !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL;
+}
+
 // Ignores `signal_number` unless the program has a disposition of its own
 // for it (a handler, or ignoring it already).
 void ignore_if_default(int signal_number) {
-    struct sigaction current;
-    if (sigaction(signal_number, nullptr, &current) != 0) return;
-    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) return;
+    if (!at_default(signal_number)) return;
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -258,6 +265,9 @@ extern "C" void console_signal_handler(int signal_number) {
 }
 
 extern "C" void* console_event_watcher(void*) {
+    // The program's threads may be stuck in a write when an event comes:
+    // ending the run does not wait on them for ever.
+    for_wbuf_bound_waits_of_this_thread();
     unsigned char event;
     for (;;) {
         ssize_t n = read(g_event_pipe[0], &event, 1);
@@ -265,6 +275,38 @@ extern "C" void* console_event_watcher(void*) {
         else if (n == 1) for_console_event(event == 0xFF ? 3 : event);
         if (n == 0 || (n < 0 && errno != EINTR)) return nullptr;
     }
+}
+
+// Every other signal whose default action ends the process (with or
+// without a core dump): the SIGSEGV family has the exception handler,
+// SIGPIPE and SIGXFSZ are ignored, SIGKILL and SIGSTOP cannot be caught.
+// When the program leaves it at its default, the handler writes every
+// completed record held back in a write-behind block, then ends the process
+// by the same signal with its default action, so that the parent sees the
+// same wait status (and a core dump where the signal makes one).
+constexpr int kFlushingSignals[] = {SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,   SIGIO,  SIGPWR,
+                                    SIGSYS,  SIGTRAP, SIGXCPU, SIGABRT,   SIGSTKFLT};
+
+extern "C" void flush_then_default(int signal_number) {
+    for_wbuf_flush_in_signal();
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(signal_number, &dfl, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal_number);
+    raise(signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+}
+
+void install_flushing_handler(int signal_number) {
+    if (!at_default(signal_number)) return;
+    struct sigaction ours {};
+    ours.sa_handler = flush_then_default;
+    sigfillset(&ours.sa_mask);  // nothing else runs on this thread meanwhile
+    ours.sa_flags = SA_ONSTACK;
+    sigaction(signal_number, &ours, nullptr);
 }
 
 const char* event_text(int event) {
@@ -330,24 +372,12 @@ void for_install_console_handler() {
 
     // The watcher takes no signals, so that they land on the program's
     // threads and the handler never interrupts the watcher's own work.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t watcher;
-    const bool started = pthread_create(&watcher, &attr, console_event_watcher, nullptr) == 0;
-    pthread_attr_destroy(&attr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) return;
+    if (!for_start_signal_free_thread(console_event_watcher)) return;
 
     for (const ConsoleSignal& cs : kConsoleSignals) {
-        struct sigaction current;
-        if (sigaction(cs.signal_number, nullptr, &current) != 0) continue;
         // The program's own handler, or an ignored signal (a background
         // job), stays as it is: the event is the program's.
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL) {
+        if (at_default(cs.signal_number)) {
             struct sigaction ours {};
             ours.sa_handler = console_signal_handler;
             sigemptyset(&ours.sa_mask);
@@ -355,6 +385,9 @@ void for_install_console_handler() {
             sigaction(cs.signal_number, &ours, nullptr);
         }
     }
+    for (int signal_number : kFlushingSignals) install_flushing_handler(signal_number);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        install_flushing_handler(signal_number);
 }
 
 }  // namespace forrtl

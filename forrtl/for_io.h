@@ -69,6 +69,18 @@ Status for_record_room(Lub* lub, std::int32_t n);
 // and advances the records count.  38 on a failed write.
 Status for_put_record(Lub* lub);
 
+// Lines: the records of a LIST file or console, each ended by CR LF, the
+// most common record.  When a connected unit takes such a line of up to
+// `length` characters with nothing else to do first (no read-ahead to give
+// back, no record left open, no truncation due, no statement options
+// that change the record, room in the buffer), for_begin_line positions
+// the buffer for it (without blanking it) and returns where its text goes;
+// otherwise it returns null and changes nothing.  for_put_line writes the
+// line whose text ends `last` characters after its start, as
+// for_put_record would.
+char* for_begin_line(Lub* lub, std::int32_t length);
+Status for_put_line(Lub* lub, std::int32_t last);
+
 // Writes the current record of an unformatted unit with its length fields.
 Status for_put_unformatted_record(Lub* lub);
 

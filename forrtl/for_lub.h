@@ -148,14 +148,24 @@ extern int g_threading_level;
 Status for_runtime_lock(std::atomic<std::int32_t>& word);
 void for_runtime_unlock(std::atomic<std::int32_t>& word);
 
-// The calling thread's identifier as stored in lock headers.
-long for_thread_id();
+// The calling thread's identifier as stored in lock headers (from 1).
+constinit extern thread_local long t_for_thread_id;
+long for_new_thread_id();
+inline long for_thread_id() { return t_for_thread_id ? t_for_thread_id : (t_for_thread_id = for_new_thread_id()); }
 
 // Finds and locks the block of `unit` for a statement of `kind`, allocating
 // a reserved block when the unit has none.  Unit -5 pushes a fresh internal
 // block on the thread's stack.  Errors: 32 (unit below -5 or too large),
 // 40 (the calling thread already holds the unit), 152, 41.
 Status for_lookup_unit(std::int32_t unit, int kind, Lub** lub);
+
+// A connected unit of -4 to 99 taken for a READ or WRITE the short way, or
+// null with nothing taken when the general lookup must decide: a unit of
+// the hash chains or without a block, a slot held (by this thread: 40;
+// by another: a wait), a thread ending the run, threading level 1 and
+// above (mutexes, signals held), a record pending on the unit's device.
+// Released with for_release_unit.
+Lub* for_lookup_connected_unit(std::int32_t unit);
 
 // Ends the statement on the block: unlocks it.  A block left unconnected
 // (and every internal block) is unlinked and freed.
@@ -175,6 +185,10 @@ struct UnitCursor {
     bool held_by_caller;  // the block returned last was already held by the calling thread
 };
 Lub* for_next_unit(UnitCursor& cursor);
+
+// Whether a unit lock is held by a thread other than the caller that is
+// neither parked nor waiting for input (for the thread ending the run).
+bool for_units_held_by_running_threads();
 
 // The block of a unit of -4 to 99 without locking it (nullptr when it has
 // none), for looking at console line state before a diagnostic.

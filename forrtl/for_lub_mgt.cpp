@@ -42,7 +42,6 @@ Lub* g_internal_stack = nullptr;
 Lub*& internal_stack() { return g_threading_level >= 2 ? t_internal_stack : g_internal_stack; }
 
 std::atomic<long> g_next_thread_id{1};
-thread_local long t_thread_id = 0;
 
 // Interrupt and abort are held off while a thread holds a unit lock at
 // threading level 1 and above.
@@ -108,6 +107,24 @@ bool take_over(LockHeader& h) {
     return true;
 }
 
+// The lock word of a free header taken, or false when it is held.  The
+// exchange is sequentially consistent: it comes before the claim of the
+// end of the run is looked at (see for_units_held_by_running_threads).
+// The owner and busy flag are only compared with the calling thread's own
+// identifier: the lock word orders them, no fence of their own is needed.
+bool take_free_lock(LockHeader& h, long me) {
+    if (h.lock.exchange(1) != 0) return false;
+    h.owner.store(me, std::memory_order_relaxed);
+    h.busy.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+void give_back_lock(LockHeader& h) {
+    h.busy.store(false, std::memory_order_relaxed);
+    h.owner.store(-1, std::memory_order_relaxed);
+    for_runtime_unlock(h.lock);
+}
+
 Status lock_header(LockHeader& h) {
     long me = for_thread_id();
     if (h.busy.load() && h.owner.load() == me) return status_of(MSG_RECURSIVE_IO);
@@ -127,7 +144,7 @@ Status lock_header(LockHeader& h) {
     } else {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->lock();
         for (int attempt = 0;; ++attempt) {
-            if (h.lock.exchange(1, std::memory_order_acquire) == 0) break;
+            if (take_free_lock(h, me)) break;
             // The unit is being closed by the thread that ends the run: this
             // statement never runs.
             const bool ending = for_run_ending_elsewhere();
@@ -139,9 +156,6 @@ Status lock_header(LockHeader& h) {
             if (attempt % 100 == 99) sched_yield();
         }
     }
-    // The owner and busy flag are only compared with the calling thread's
-    // own identifier: the lock word orders them, no fence of their own is
-    // needed.
     h.owner.store(me, std::memory_order_relaxed);
     h.busy.store(true, std::memory_order_relaxed);
     hold_signals();
@@ -152,9 +166,7 @@ Status lock_header(LockHeader& h) {
 void unlock_header(LockHeader& h) {
     const bool taken_over = h.taken_over;
     h.taken_over = false;
-    h.busy.store(false, std::memory_order_relaxed);
-    h.owner.store(-1, std::memory_order_relaxed);
-    for_runtime_unlock(h.lock);
+    give_back_lock(h);
     if (!taken_over) {
         if (h.mutex) static_cast<std::mutex*>(h.mutex)->unlock();
         restore_signals();
@@ -218,10 +230,9 @@ void free_block(Lub* b) {
 
 }  // namespace
 
-long for_thread_id() {
-    if (t_thread_id == 0) t_thread_id = g_next_thread_id.fetch_add(1);
-    return t_thread_id;
-}
+constinit thread_local long t_for_thread_id = 0;
+
+long for_new_thread_id() { return g_next_thread_id.fetch_add(1); }
 
 Status for_runtime_lock(std::atomic<std::int32_t>& word) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
@@ -315,6 +326,46 @@ Status for_lookup_unit(std::int32_t unit, int kind, Lub** out) {
     }
     *out = b;
     return 0;
+}
+
+Lub* for_lookup_connected_unit(std::int32_t unit) {
+    if (unit < -4 || unit + 5 >= kDirectSlots || g_threading_level >= 1) return nullptr;
+    if (!g_table_ready.load(std::memory_order_acquire) || for_run_ending_elsewhere()) return nullptr;
+    UnitSlot& slot = g_slots[unit + 5];
+    LockHeader& h = slot.lock;
+    const long me = for_thread_id();
+    if (h.mutex || (h.busy.load(std::memory_order_relaxed) && h.owner.load(std::memory_order_relaxed) == me) ||
+        !take_free_lock(h, me))
+        return nullptr;
+    Lub* b = slot.head;
+    if (for_run_ending_elsewhere() || !b || !b->connected || (b->device && b->device->record_pending)) {
+        give_back_lock(h);
+        return nullptr;
+    }
+    for_statement_lock_taken();
+    return b;
+}
+
+bool for_units_held_by_running_threads() {
+    const long me = for_thread_id();
+    // An owner of -1 is a lock being taken or given back: running.
+    auto running = [me](const LockHeader& h) {
+        if (h.lock.load() == 0) return false;
+        const long owner = h.owner.load();
+        return owner != me && !for_thread_stopped(owner);
+    };
+    for (int i = 0; i < kDirectSlots; ++i)
+        if (running(g_slots[i].lock)) return true;
+    for (int i = kDirectSlots; i < kUnitSlots; ++i) {
+        UnitSlot& bucket = g_slots[i];
+        // A bucket held is a lookup under way: running.
+        if (!for_try_lock(bucket.lock.lock)) return true;
+        bool any = false;
+        for (Lub* b = bucket.head; b && !any; b = b->next) any = running(b->lock);
+        for_runtime_unlock(bucket.lock.lock);
+        if (any) return true;
+    }
+    return false;
 }
 
 Status for_release_unit(Lub* b) {

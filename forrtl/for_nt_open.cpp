@@ -513,6 +513,8 @@ bool same_connection(const Lub* lub, const ResolvedName& name) {
 }
 
 int run_command(const char* const argv[], bool wait, bool lower_priority) {
+    // The command may write to the same standard output and error.
+    for_wbuf_flush_all();
     pid_t child = fork();
     if (child < 0) return -1;
     if (child == 0) {

@@ -264,15 +264,6 @@ Status connect_unit(Lub* lub, const OpenParams& p_in, const ResolvedName* resolv
     return 0;
 }
 
-void copy_options(Lub* lub, std::uint32_t flags) {
-    lub->options = flags;
-    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
-    lub->end_branch = (flags & SF_END_BRANCH) != 0;
-    lub->eor_branch = (flags & SF_EOR_BRANCH) != 0;
-    lub->alt_defaults = (flags & SF_ALT_DEFAULTS) != 0;
-    lub->compat_numbering = (flags & SF_COMPAT_NUMBERING) != 0;
-    lub->prompt_names = (flags & SF_PROMPT_NAMES) != 0;
-}
 
 }  // namespace
 
@@ -423,11 +414,9 @@ int for_unit_lookup_failure(Status code, std::int32_t unit, std::uint32_t flags)
     stand_in.unit = unit;
     stand_in.handle = -1;
     stand_in.device_code = -1;
-    copy_options(&stand_in, flags);
+    for_copy_statement_options(&stand_in, flags);
     return for_handle_io_error(IOERR_KEEP, code, &stand_in);
 }
-
-void for_copy_statement_options(Lub* lub, std::uint32_t flags) { copy_options(lub, flags); }
 
 int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, const std::uint8_t* keywords,
              const ArgWord* values) {
@@ -438,7 +427,7 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
         if (lub) for_release_unit(lub);
         return for_unit_lookup_failure(s, unit, flags);
     }
-    copy_options(lub, flags);
+    for_copy_statement_options(lub, flags);
     if (lub->defined_file) return for_handle_io_error(IOERR_RELEASE, status_of(MSG_DUPLICATE_FILE_SPEC), lub);
 
     OpenParams p{};
@@ -474,7 +463,7 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
         // Another file: the old one is closed as by CLOSE without STATUS.
         for_close_connection(lub, 0);
         for_clear_connection(lub);
-        copy_options(lub, flags);
+        for_copy_statement_options(lub, flags);
         pre = &resolved;
     }
     s = connect_unit(lub, p, pre);

@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "for_desc_item.h"
+#include "for_rseq_fmt.h"
 #include "for_wseq_walk.h"
 
 namespace forrtl {
@@ -155,6 +156,18 @@ constexpr bool is_complex(std::uint8_t type) {
     return type >= 28 && type <= 44 && edit_type_of(type).family == FAM_REAL;
 }
 
+// An item shape the statements can take: a known type, passed as its
+// kind says, with an element of the type's size.
+constexpr bool valid_shape(const ItemShape& shape) {
+    const EditType et = edit_type_of(shape.type);
+    const bool character = et.family == FAM_CHARACTER;
+    return !(et.family == FAM_INVALID || (shape.kind != 3 && shape.kind != 4 && shape.kind != 5) ||
+             (shape.kind == 4) != character || shape.count < 0 || (shape.kind != 5 && shape.count != 1) ||
+             shape.element < 0 || (!character && shape.element <= 0) ||
+             (!character && !is_complex(shape.type) && shape.element != et.size) ||
+             (is_complex(shape.type) && shape.element != 2 * et.size));
+}
+
 struct Walked {
     std::size_t ops;
     bool runs;
@@ -203,14 +216,7 @@ constexpr Walked walk_program(const std::uint8_t* program, const std::array<Item
     Walked failed{0, false, false, 0, 0, 0, 0, 0};
     for (std::size_t i = 0; i < N; ++i) {
         const ItemShape& shape = shapes[i];
-        const EditType et = edit_type_of(shape.type);
-        const bool character = et.family == FAM_CHARACTER;
-        if (et.family == FAM_INVALID || (shape.kind != 3 && shape.kind != 4 && shape.kind != 5) ||
-            (shape.kind == 4) != character || shape.count < 0 || (shape.kind != 5 && shape.count != 1) ||
-            shape.element < 0 || (!character && shape.element <= 0) ||
-            (!character && !is_complex(shape.type) && shape.element != et.size) ||
-            (is_complex(shape.type) && shape.element != 2 * et.size))
-            return failed;
+        if (!valid_shape(shape)) return failed;
         for (std::int32_t e = 0; e < shape.count; ++e) {
             const std::int32_t at = e * shape.element;
             const auto index = static_cast<std::int32_t>(i);
@@ -228,6 +234,19 @@ constexpr Walked walk_program(const std::uint8_t* program, const std::array<Item
     if (output_walk(walk, false, stop, target)) return failed;
     if (b.extent > INT32_MAX / 2) return failed;
     return Walked{b.count, true, b.dollar, static_cast<std::int32_t>(b.extent), b.pos, b.mark, b.records, b.value_bytes};
+}
+
+// The argument words of the items for the statement's own item calls:
+// character lengths and array sizes before the addresses.
+template <std::size_t N, class Address>
+void item_args(const std::array<ItemShape, N>& shapes, const Address* addresses, ArgWord* args) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const ItemShape& shape = shapes[i];
+        if (shape.kind == 4) args[n++] = static_cast<ArgWord>(shape.element);
+        if (shape.kind == 5) args[n++] = static_cast<ArgWord>(shape.element * shape.count);
+        args[n++] = reinterpret_cast<ArgWord>(addresses[i]);
+    }
 }
 
 }  // namespace prepared_detail
@@ -262,6 +281,8 @@ consteval auto prepare_write() {
 // ---------------------------------------------------------------------------
 // Running a plan: the statement steps it takes (for_wseq_fmt.cpp).
 
+struct Lub;
+
 // The statement being run and its current record.  The statement's state
 // lives here for the one call a prepared statement takes.
 struct PreparedRecord {
@@ -270,6 +291,7 @@ struct PreparedRecord {
     char* base;           // the record's first character
     std::int32_t extent;  // room the plan needs from the record start
     bool record_begun;
+    Lub* line_unit;       // a line written the short way: its unit (no statement state), else null
     int result;           // the statement's result once it has ended
 };
 
@@ -281,8 +303,12 @@ enum PreparedRoute : std::uint8_t {
 
 // Begins the statement in `r` (whose fields it sets): takes the unit with
 // the WRITE's checks and, when `extent` >= 0, begins the first record and
-// sees whether the plan fits it.
-PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent);
+// sees whether the plan fits it.  A plan of one line (`one_line`: one
+// record, no "$") on a unit that takes lines the short way goes without
+// the statement's state (`line_unit` set); the caller then fills the
+// record's first `extent` characters with blanks.
+PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent,
+                                   bool one_line);
 // The statement's walk over the complete item list.
 int prepared_write_walk(PreparedRecord& r, const std::uint8_t* program, const std::uint8_t* items,
                         const ArgWord* args);
@@ -332,7 +358,7 @@ inline bool run_op(PreparedRecord& r, const std::uint8_t* program, const void* c
             return true;
         } else {
             if constexpr (Op.category == FC_F && is_real4(Op.type) && Op.scale == 0 && Op.d <= 9) {
-                const int shown = fixed_field_real4(element, Op.w, Op.d, Op.sign == SIGN_SP, field);
+                const int shown = fixed_field_real4<Op.d>(element, Op.w, Op.sign == SIGN_SP, field);
                 if (shown != kFixedLongWay) {
                     overflow |= shown != 0;
                     return true;
@@ -432,26 +458,204 @@ inline int run_plan(PreparedRecord& r, [[maybe_unused]] const void* const* addre
 
 }  // namespace prepared_detail
 
+
+// ---------------------------------------------------------------------------
+// Prepared READ statements.
+//
+// A READ whose item types are known when the program is compiled takes all
+// its elements in one call.  A formatted READ whose program, walked at
+// compile time over those elements, meets only data edit descriptors on
+// one record (no literal, "/", positioning, reversion, P, BN or BZ between
+// or after them) has a plan of its fields, and no descriptor is decoded at
+// run time; any other program takes the statement's own walk with the same
+// items (a program with literals is refused: a READ would store into
+// them).  A list-directed READ scans one value into each element in turn.
+// Both give the same values, statuses and diagnostics as the READ of
+// for_stmt.h with its items in calls of their own.  Complex items are not
+// taken.
+
+// One field of a formatted READ's plan: the descriptor as the program
+// states it (the width resolved at run time when it has none), and the
+// element: `offset` bytes into item `item`, `length` bytes (characters).
+struct ReadField {
+    std::uint8_t category;
+    std::int32_t w, d;
+    std::uint8_t type;
+    std::int32_t length;
+    std::int32_t item;
+    std::int32_t offset;
+};
+
+template <std::size_t Fields, std::size_t Items>
+struct ReadPlan {
+    const std::uint8_t* program;  // the format program (formatted READ)
+    bool list_directed;
+    bool runs;                    // a formatted plan: the fields go without the walk
+    std::array<ReadField, Fields> fields;
+    std::array<ItemShape, Items> shapes;
+    std::array<std::uint8_t, 2 * Items + 2> items;  // the item list of the same statement
+    static constexpr std::size_t item_count = Items;
+};
+
+namespace prepared_detail {
+
+template <std::size_t N>
+constexpr std::size_t element_count(const std::array<ItemShape, N>& shapes) {
+    std::size_t n = 0;
+    for (const ItemShape& shape : shapes) n += static_cast<std::size_t>(shape.count);
+    return n;
+}
+
+// Whether the program holds a literal: its items in order, up to the end
+// of the format.
+constexpr bool has_literal(const std::uint8_t* program) {
+    for (const std::uint8_t* item = program;;) {
+        if (item[0] >= kFmtOpcodeCount) return false;
+        const FmtOpcodeInfo info = kFmtOpcodes[item[0]];
+        if (info.category == FC_LITERAL) return true;
+        if (info.category == FC_FORMAT_END) return false;
+        std::int32_t size = info.size;
+        if (info.layout == LAYOUT_LONG && item[1]) size = kLongItemVfeSize;
+        item += size;
+    }
+}
+
+// The fields of the elements (`fields` may be null) and whether the walk
+// of a formatted READ's program over them stays within the plan's reach.
+// (Whether the READ is formatted is said apart: a constant expression may
+// not compare the address of the program with null.)
+template <std::size_t N>
+constexpr bool read_fields(bool formatted, const std::uint8_t* program, const std::array<ItemShape, N>& shapes,
+                           ReadField* fields) {
+    FormatState fs{};
+    fs.program = program;
+    fs.current = program;
+    bool have_data = false, moved = false, runs = true;
+    auto move = [&moved](std::uint8_t, std::int32_t) { moved = true; };
+    // The walk to the next data descriptor; false where the plan ends.
+    auto next = [&](bool for_item) {
+        if (have_data && fs.repeat >= 2) {
+            if (for_item) --fs.repeat;
+            return true;
+        }
+        for (;;) {
+            const FormatStep step = format_step(fs, move);
+            have_data = false;
+            if (step.status || moved || fs.scale != 0 || fs.blank != BLANK_NONE) return false;
+            switch (step.category) {
+            case FC_DOLLAR: continue;                     // nothing on input
+            case FC_COLON: if (for_item) continue; return true;
+            case FC_FORMAT_END: return !for_item;         // reversion: a new record
+            case FC_LITERAL:
+            case FC_SLASH: return false;
+            default: have_data = true; return true;
+            }
+        }
+    };
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const ItemShape& shape = shapes[i];
+        if (!valid_shape(shape) || is_complex(shape.type)) return false;
+        for (std::int32_t e = 0; e < shape.count; ++e, ++at) {
+            if (formatted && !next(true)) runs = false;
+            if (fields)
+                fields[at] = ReadField{formatted ? fs.category : std::uint8_t(0), fs.w, fs.d, shape.type,
+                                       shape.element, static_cast<std::int32_t>(i), e * shape.element};
+        }
+    }
+    return formatted ? runs && next(false) : true;
+}
+
+}  // namespace prepared_detail
+
+// The plan of a formatted READ with the program `Program` (a std::array
+// from format_program, without literals) and items of the given shapes.
+template <const auto& Program, ItemShape... Shapes>
+consteval auto prepare_read() {
+    constexpr std::array<ItemShape, sizeof...(Shapes)> shapes{Shapes...};
+    static_assert(!prepared_detail::has_literal(Program.data()), "a READ would store into the program's literals");
+    ReadPlan<prepared_detail::element_count(shapes), sizeof...(Shapes)> plan{};
+    plan.program = Program.data();
+    plan.shapes = shapes;
+    plan.runs = prepared_detail::read_fields(true, Program.data(), shapes, plan.fields.data());
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        plan.items[2 * i] = shapes[i].type;
+        plan.items[2 * i + 1] = shapes[i].kind;
+    }
+    plan.items[2 * shapes.size()] = ITEM_END_OF_LIST;
+    return plan;
+}
+
+// The plan of a list-directed READ of items of the given shapes.
+template <ItemShape... Shapes>
+consteval auto prepare_list_read() {
+    constexpr std::array<ItemShape, sizeof...(Shapes)> shapes{Shapes...};
+    ReadPlan<prepared_detail::element_count(shapes), sizeof...(Shapes)> plan{};
+    plan.program = nullptr;
+    plan.list_directed = true;
+    plan.shapes = shapes;
+    plan.runs = prepared_detail::read_fields(false, nullptr, shapes, plan.fields.data());
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        plan.items[2 * i] = shapes[i].type;
+        plan.items[2 * i + 1] = shapes[i].kind;
+    }
+    plan.items[2 * shapes.size()] = ITEM_END_OF_LIST;
+    return plan;
+}
+
+// One field of a READ at run time: its descriptor and its element.
+struct ReadElement {
+    std::uint8_t category;
+    std::int32_t w, d;
+    InputItem item;
+};
+
+// The run-time steps (for_rseq_fmt_drv.cpp, for_rseq_lis_drv.cpp).  The
+// formatted READ takes `fields` when the plan runs (null when not), else
+// (and on a record a non-advancing READ left open) the walk of `program`
+// over `items` and `args`.
+int prepared_format_read(int unit, std::uint32_t flags, const std::uint8_t* program, const ReadElement* fields,
+                         std::int32_t count, const std::uint8_t* items, const ArgWord* args);
+int prepared_list_read(int unit, std::uint32_t flags, const ReadElement* elements, std::int32_t count);
+
+// READ (unit, program) items, or READ (unit, *) items: `addresses` holds
+// each item's address, in the order of the plan's shapes.
+template <const auto& P>
+int prepared_read(int unit, std::uint32_t flags, const std::array<void*, P.item_count>& addresses) {
+    constexpr std::size_t n = P.fields.size();
+    ReadElement elements[n > 0 ? n : 1];
+    for (std::size_t i = 0; i < n; ++i) {
+        const ReadField& f = P.fields[i];
+        elements[i] = ReadElement{f.category, f.w, f.d,
+                                  InputItem{f.type, static_cast<char*>(addresses[f.item]) + f.offset, f.length}};
+    }
+    if constexpr (P.list_directed) {
+        return prepared_list_read(unit, flags, elements, static_cast<std::int32_t>(n));
+    } else {
+        ArgWord args[2 * P.item_count + 1];
+        prepared_detail::item_args(P.shapes, addresses.data(), args);
+        return prepared_format_read(unit, flags, P.program, P.runs ? elements : nullptr,
+                                    static_cast<std::int32_t>(n), P.items.data(), args);
+    }
+}
+
 // WRITE (unit, program) items: `addresses` holds each item's address, in
 // the order of the plan's shapes.
 template <const auto& P>
 int prepared_write(int unit, std::uint32_t flags, const std::array<const void*, P.item_count>& addresses = {}) {
     PreparedRecord r;  // set up by prepared_write_begin (clearing it would cost more)
-    switch (prepared_write_begin(r, unit, flags, P.runs ? P.extent : -1)) {
+    switch (prepared_write_begin(r, unit, flags, P.runs ? P.extent : -1, P.records == 1 && !P.dollar)) {
     case PREPARED_DONE:
         return r.result;
     case PREPARED_WALK: {
         ArgWord args[2 * P.item_count + 1];
-        std::size_t n = 0;
-        for (std::size_t i = 0; i < P.item_count; ++i) {
-            const ItemShape& shape = P.shapes[i];
-            if (shape.kind == 4) args[n++] = static_cast<ArgWord>(shape.element);
-            if (shape.kind == 5) args[n++] = static_cast<ArgWord>(shape.element * shape.count);
-            args[n++] = reinterpret_cast<ArgWord>(addresses[i]);
-        }
+        prepared_detail::item_args(P.shapes, addresses.data(), args);
         return prepared_write_walk(r, P.program, P.items.data(), args);
     }
     case PREPARED_PLAN:
+        // A line begun the short way is not blank yet: the plan's extent is
+        // a constant here, the fill a few stores.
+        if (r.line_unit) std::memset(r.base, ' ', std::size_t(P.extent));
         break;
     }
     return prepared_detail::run_plan<P>(r, addresses.data(), std::make_index_sequence<P.ops.size()>{});

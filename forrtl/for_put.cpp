@@ -58,31 +58,44 @@ Status write_bytes(Lub* lub, const char* bytes, int count) {
     return 0;
 }
 
+// The most common record, a line of a LIST file or console that ends at
+// `last`: the text and CR LF, after the LF that closes a line left open;
+// the line is closed after it.  (What the general steps of
+// put_record_impl do for it.)
+bool is_list_line(const Lub* lub, std::int32_t last) {
+    return lub->record_type == RT_STREAM_LF && lub->carriage == CC_LIST && !lub->rec.dollar &&
+           !lub->truncate_on_write && last + kRecordBack <= lub->rec.capacity;
+}
+
+Status put_list_line(Lub* lub, std::int32_t last) {
+    RecordBuffer& r = lub->rec;
+    DeviceNode* node = lub->device;
+    std::int32_t from = r.start;
+    if (node && (node->open_after_cr || node->open_after_prompt)) r.buffer[--from] = '\n';
+    r.buffer[last] = '\r';
+    r.buffer[last + 1] = '\n';
+    r.end_mark = -1;
+    if (Status s = write_bytes(lub, r.buffer + from, last + 2 - from)) return s;
+    if (node) {
+        node->open_after_cr = false;
+        node->open_after_prompt = false;
+        node->line_open_owner = nullptr;
+    }
+    ++lub->records;
+    return 0;
+}
+
+std::int32_t record_last(const RecordBuffer& r) {
+    const std::int32_t last = r.end_mark >= 0 ? r.end_mark : r.pos;
+    return last < r.start ? r.start : last;
+}
+
 Status put_record_impl(Lub* lub, bool flushing_pending) {
     RecordBuffer& r = lub->rec;
     DeviceNode* node = lub->device;
     if (!r.buffer) return 0;
-    std::int32_t last = r.end_mark >= 0 ? r.end_mark : r.pos;
-    if (last < r.start) last = r.start;
-    // The most common record, a line of a LIST file or console: the text
-    // and CR LF, after the LF that closes a line left open; the line is
-    // closed after it.  (What the general steps below do for it.)
-    if (lub->record_type == RT_STREAM_LF && lub->carriage == CC_LIST && !r.dollar && !flushing_pending &&
-        !lub->truncate_on_write && last + kRecordBack <= r.capacity) {
-        std::int32_t from = r.start;
-        if (node && (node->open_after_cr || node->open_after_prompt)) r.buffer[--from] = '\n';
-        r.buffer[last] = '\r';
-        r.buffer[last + 1] = '\n';
-        r.end_mark = -1;
-        if (Status s = write_bytes(lub, r.buffer + from, last + 2 - from)) return s;
-        if (node) {
-            node->open_after_cr = false;
-            node->open_after_prompt = false;
-            node->line_open_owner = nullptr;
-        }
-        ++lub->records;
-        return 0;
-    }
+    std::int32_t last = record_last(r);
+    if (!flushing_pending && is_list_line(lub, last)) return put_list_line(lub, last);
     std::int32_t head = r.start;
     std::int32_t tail = last;
     const bool compat = lub->compat_numbering;
@@ -297,6 +310,23 @@ void for_detach_device(Lub* lub) {
     for_runtime_unlock(g_device_locks[bucket]);
 }
 
+namespace {
+
+// A new record at the front of the buffer, up to the record length limit
+// or the room the buffer has; returns that length.
+std::int32_t place_record(Lub* lub) {
+    RecordBuffer& r = lub->rec;
+    r.start = kRecordFront;
+    r.pos = r.start;
+    std::int32_t limit = lub->form == FORM_FORMATTED ? r.recl : r.recl * 4;
+    if (r.start + limit + kRecordBack > r.capacity) limit = r.capacity - r.start - kRecordBack;
+    r.end = r.start + limit;
+    r.end_mark = -1;
+    return limit;
+}
+
+}  // namespace
+
 Status for_begin_output_record(Lub* lub) {
     RecordBuffer& r = lub->rec;
     if (r.ahead_count > 0 && lub->seekable && !lub->char_device) {
@@ -305,16 +335,26 @@ Status for_begin_output_record(Lub* lub) {
     r.ahead_count = 0;
     r.ahead_pos = 0;
     r.ahead_valid = false;
-    r.start = kRecordFront;
-    r.pos = r.start;
-    std::int32_t limit = lub->form == FORM_FORMATTED ? r.recl : r.recl * 4;
-    if (r.start + limit + kRecordBack > r.capacity) limit = r.capacity - r.start - kRecordBack;
-    r.end = r.start + limit;
+    const std::int32_t limit = place_record(lub);
     if (r.buffer && limit > 0)
         std::memset(r.buffer + r.start, lub->form == FORM_FORMATTED ? ' ' : '\0', static_cast<std::size_t>(limit));
-    r.end_mark = -1;
     return 0;
 }
+
+char* for_begin_line(Lub* lub, std::int32_t length) {
+    RecordBuffer& r = lub->rec;
+    if (!r.buffer || r.ahead_count != 0 || lub->form != FORM_FORMATTED || lub->direct || lub->read_only ||
+        lub->nonadvancing_open || lub->record_type != RT_STREAM_LF || lub->carriage != CC_LIST ||
+        lub->truncate_on_write || (lub->device && lub->device->record_pending))
+        return nullptr;
+    if (place_record(lub) < length) return nullptr;
+    r.ahead_pos = 0;
+    r.ahead_valid = false;
+    r.dollar = false;
+    return r.buffer + r.start;
+}
+
+Status for_put_line(Lub* lub, std::int32_t last) { return put_list_line(lub, lub->rec.start + last); }
 
 Status for_record_room(Lub* lub, std::int32_t n) {
     RecordBuffer& r = lub->rec;
@@ -336,7 +376,12 @@ Status for_record_room(Lub* lub, std::int32_t n) {
     return 0;
 }
 
-Status for_put_record(Lub* lub) { return put_record_impl(lub, false); }
+Status for_put_record(Lub* lub) {
+    // A line of a LIST file or console goes the short way.
+    const std::int32_t last = record_last(lub->rec);
+    if (lub->rec.buffer && is_list_line(lub, last)) return put_list_line(lub, last);
+    return put_record_impl(lub, false);
+}
 
 Status for_put_unformatted_record(Lub* lub) { return put_record_impl(lub, false); }
 
@@ -392,6 +437,9 @@ int for_device_write(Lub* lub, const char* bytes, int count) {
     }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
     if (lub->write_behind) return for_wbuf_write(lub, bytes, count);
+    // Standard error may be the same pipe or file as a buffered standard
+    // output (2>&1): what was written before goes first.
+    if (lub->handle == STDERR_FILENO) for_wbuf_flush_all();
     int done = 0;
     while (done < count) {
         ssize_t n = write(lub->handle, bytes + done, static_cast<std::size_t>(count - done));

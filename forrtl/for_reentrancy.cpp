@@ -1,5 +1,6 @@
 #include "for_reentrancy.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,6 +11,9 @@
 #include "for_lub.h"
 
 namespace forrtl {
+
+std::atomic<long> g_run_ender{0};
+constinit thread_local int t_for_locks_held = 0;
 
 Status for_take_lock(std::atomic<std::int32_t>& word) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
@@ -30,14 +34,6 @@ void for_release_lock(std::atomic<std::int32_t>& word) { word.store(0, std::memo
 
 namespace {
 
-// The thread that ends the run (for_thread_id), 0 while none does.
-std::atomic<long> g_run_ender{0};
-
-// Threads inside a statement (holding a unit lock) and not stopped.  The
-// counts and the claim are sequentially consistent: a thread that enters a
-// statement counts itself before it looks at the claim, the ending thread
-// claims before it looks at the count, so one of them sees the other.
-std::atomic<int> g_running_statements{0};
 
 // Threads that are parked or waiting for input; a slot holds a thread's
 // number, 0 when free.  A thread that finds no free slot is not listed:
@@ -45,7 +41,6 @@ std::atomic<int> g_running_statements{0};
 constexpr int kStoppedSlots = 32;
 std::atomic<long> g_stopped[kStoppedSlots];
 
-thread_local int t_locks_held = 0;   // unit locks the thread holds
 thread_local int t_stopped_slot = -1;
 thread_local int t_host_query = 0;   // nested HostQueryScopes
 
@@ -73,15 +68,6 @@ bool for_claim_run_end() {
     return g_run_ender.compare_exchange_strong(none, me) || none == me;
 }
 
-bool for_run_ending_elsewhere() {
-    const long ender = g_run_ender.load();
-    return ender != 0 && ender != for_thread_id();
-}
-
-bool for_is_run_ender() {
-    const long ender = g_run_ender.load();
-    return ender != 0 && ender == for_thread_id();
-}
 
 void for_release_run_end() {
     long me = for_thread_id();
@@ -94,42 +80,43 @@ bool for_in_host_query() { return t_host_query > 0; }
 
 void for_park_thread() {
     list_stopped();
-    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
     // The process ends on the ending thread; until then this thread sleeps.
     // Signals still run their handlers (a console event goes to the pipe).
     for (;;) pause();
 }
 
 void for_quiesce_statements(int timeout_ms) {
-    const int mine = t_locks_held > 0 ? 1 : 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (g_running_statements.load() > mine && std::chrono::steady_clock::now() < deadline)
+    while (for_units_held_by_running_threads() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void for_statement_lock_taken() {
-    if (t_locks_held++ == 0) g_running_statements.fetch_add(1);
-}
-
-void for_statement_lock_released() {
-    if (t_locks_held == 0) return;
-    if (--t_locks_held > 0) return;
-    g_running_statements.fetch_sub(1);
+void for_last_statement_lock_released() {
     // The statement is over: no further one once the run is ending.
     if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
 }
 
-void for_input_wait_begin() {
-    list_stopped();
-    if (t_locks_held > 0) g_running_statements.fetch_sub(1);
-}
+void for_input_wait_begin() { list_stopped(); }
 
 void for_input_wait_end() {
-    if (t_locks_held > 0) g_running_statements.fetch_add(1);
     unlist_stopped();
     // Nothing of the statement is touched again once the run is ending: the
     // ending thread may have closed its unit meanwhile.
     if (t_host_query == 0 && for_run_ending_elsewhere()) for_park_thread();
+}
+
+bool for_start_signal_free_thread(void* (*body)(void*)) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attr, body, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 bool for_thread_stopped(long owner) {

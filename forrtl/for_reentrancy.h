@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "for_lub.h"
 #include "for_status.h"
 
 namespace forrtl {
@@ -33,20 +34,33 @@ void for_release_lock(std::atomic<std::int32_t>& word);
 // SIGTERM on the watcher thread, the host's frame destruction): it claims
 // the end, waits until every other thread stands at a statement boundary,
 // and only then reports and closes the units.  A thread is inside a
-// statement while it holds a unit lock.  Once the end is claimed, another
+// statement while it holds a unit lock; the ending thread looks at the
+// unit locks themselves (a lock is taken, and the claim looked at after,
+// with sequentially consistent operations, so that either the ending
+// thread sees the lock held or the statement sees the claim).  Once the
+// end is claimed, another
 // thread makes no further statement: at its next statement start or end,
 // and when it comes out of a wait for console input, it parks for good.  A
 // thread waiting for input (in poll, before the read that would store into
 // the record buffer) counts as stopped, and the ending thread may take over
 // the unit locks that a stopped thread holds.
 
+// The thread that ends the run (for_thread_id), 0 while none does.
+extern std::atomic<long> g_run_ender;
+
 // The calling thread takes the end of the run: true when it is the first to
 // claim it (or claimed it before), false when another thread is ending it.
 bool for_claim_run_end();
 // True when a thread other than the caller has claimed the end of the run.
-bool for_run_ending_elsewhere();
+inline bool for_run_ending_elsewhere() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender != for_thread_id();
+}
 // True when the caller has claimed the end of the run.
-bool for_is_run_ender();
+inline bool for_is_run_ender() {
+    const long ender = g_run_ender.load();
+    return ender != 0 && ender == for_thread_id();
+}
 // Gives up the claim: only for a test's fatal hook, after which the test
 // process goes on.
 void for_release_run_end();
@@ -65,10 +79,15 @@ void for_quiesce_statements(int timeout_ms);
 constexpr int kQuiesceTimeoutMs = 2000;
 
 // The unit table's bookkeeping: a unit lock taken or released by the
-// calling thread.  Released to none, the thread parks when another thread
-// ends the run.
-void for_statement_lock_taken();
-void for_statement_lock_released();
+// calling thread (a count of its own).  Released to none, the thread parks
+// when another thread ends the run.
+constinit extern thread_local int t_for_locks_held;  // unit locks the thread holds
+inline void for_statement_lock_taken() { ++t_for_locks_held; }
+void for_last_statement_lock_released();
+inline void for_statement_lock_released() {
+    if (t_for_locks_held > 0 && --t_for_locks_held == 0 && g_run_ender.load() != 0)
+        for_last_statement_lock_released();
+}
 
 // Around a wait for input that may last (poll on a terminal or pipe): the
 // thread counts as stopped while it waits; when the run's end was claimed
@@ -79,6 +98,11 @@ void for_input_wait_end();
 // True when the thread `owner` (as for_thread_id numbers it) is parked or
 // waiting for input, so that the ending thread may take over its locks.
 bool for_thread_stopped(long owner);
+
+// Starts a detached thread of the run-time running `body` with every signal
+// blocked, so that signals land on the program's threads; false when it
+// could not be started.
+bool for_start_signal_free_thread(void* (*body)(void*));
 
 // The host's queries (unit to window, window to unit) run on the host's
 // interface thread, which must keep running to show the end of the run:

@@ -401,8 +401,13 @@ void edit_character(const InputField& field, const InputItem& item) {
     const std::int32_t w = field.width;
     const std::int32_t first = w > len ? w - len : 0;
     const std::int32_t n = w - first;
-    for (std::int32_t i = 0; i < n; ++i) out[i] = field_char(field, first + i);
-    if (n < len) std::memset(out + n, ' ', std::size_t(len - n));
+    // Characters of the record, then the blanks of padding, then the blanks
+    // that fill a longer item.
+    std::int32_t taken = field.length - first;
+    if (taken < 0) taken = 0;
+    if (taken > n) taken = n;
+    if (taken > 0) std::memcpy(out, field.text + first, std::size_t(taken));
+    if (taken < len) std::memset(out + taken, ' ', std::size_t(len - taken));
 }
 
 Status edit_real(const InputEdit& edit, const InputField& field, const InputItem& item, TypeClass tc) {

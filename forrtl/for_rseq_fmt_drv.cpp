@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "for_io.h"
+#include "for_prepared.h"
 #include "for_rseq_fmt.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
@@ -210,6 +211,26 @@ int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format
 
 
 }  // namespace
+
+int prepared_format_read(int unit, std::uint32_t flags, const std::uint8_t* program, const ReadElement* fields,
+                         std::int32_t count, const std::uint8_t* items, const ArgWord* args) {
+    Statement& st = stmt_begin(STMT_FMT_READ, flags);
+    if (Status s = stmt_acquire_unit(st, unit, false)) return stmt_leave(st, stmt_finish(st, s), kAllItemsTaken);
+    if (!fields || st.lub->nonadvancing_open) return stmt_leave(st, begin_on_unit(st, program, 0, items, args), items);
+    // The plan: each field in turn on the next record, with the statement's
+    // modes (scale factor 0, the connection's blank mode).
+    Status s = next_record(st);
+    const InputOptions options{!st.lub->pad_no, (st.flags & SF_STANDARD_RULES) != 0};
+    const BlankMode blank = st.lub->blank_null ? BLANK_BN : BLANK_BZ;
+    for (std::int32_t i = 0; i < count && !s; ++i) {
+        const ReadElement& f = fields[i];
+        InputRecord view = record_view(st);
+        s = f.category == FC_Q ? edit_input_q(view, f.item)
+                               : read_input_field(view, InputEdit{f.category, f.w, f.d, 0, blank}, f.item, options);
+        take_view(st, view);
+    }
+    return stmt_leave(st, finish_read(st, s), kAllItemsTaken);
+}
 
 int format_read_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* format, std::int32_t format_length,
                           const char* advance, std::int32_t advance_length, void* size_address,

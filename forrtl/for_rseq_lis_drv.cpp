@@ -4,6 +4,7 @@
 // or a failed read) ends the statement through the common exit; the items
 // satisfied before it keep their new values.
 #include "for_io.h"
+#include "for_prepared.h"
 #include "for_rseq_lis.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
@@ -42,20 +43,32 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
     }
 }
 
-int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args) {
+// The scan begins on the next record (its failure ends the scan).
+Status start_scan(Statement& st) {
     // Whatever is left of a record a non-advancing READ kept open is not
     // looked at: the statement starts on a new record.
     st.lub->nonadvancing_open = false;
     Status s = list_scan_begin(*st.scan, st.flags, ListRecordSource{next_record, &st});
-    if (s) {
-        list_scan_end(*st.scan);
-        return stmt_finish(st, s);
-    }
+    if (s) list_scan_end(*st.scan);
+    return s;
+}
+
+int begin_on_unit(Statement& st, const std::uint8_t* items, const ArgWord* args) {
+    if (Status s = start_scan(st)) return stmt_finish(st, s);
     return transfer(st, items, args);
 }
 
 
 }  // namespace
+
+int prepared_list_read(int unit, std::uint32_t flags, const ReadElement* elements, std::int32_t count) {
+    Statement& st = stmt_begin(STMT_LIST_READ, flags);
+    if (Status s = stmt_acquire_unit(st, unit, false)) return stmt_leave(st, stmt_finish(st, s), kAllItemsTaken);
+    if (Status s = start_scan(st)) return stmt_leave(st, stmt_finish(st, s), kAllItemsTaken);
+    Status s = 0;
+    for (std::int32_t i = 0; i < count && !s; ++i) s = list_scan_item(*st.scan, elements[i].item);
+    return stmt_leave(st, finish(st, s), kAllItemsTaken);
+}
 
 int list_read_begin(int unit, std::uint32_t flags, const std::uint8_t* items, const ArgWord* args) {
     Statement& st = stmt_begin(STMT_LIST_READ, flags);

@@ -202,21 +202,25 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     // The internal unit needs its character area: it is reached through the
     // internal_* entry points only.
     if (unit == kInternalUnit) return status_of(MSG_INVALID_ARGUMENT);
-    Lub* lub = nullptr;
-    Status s = for_lookup_unit(unit, for_write ? SK_WRITE : SK_READ, &lub);
-    if (s) {
-        // The unit could not be had: the error names the unit number and
-        // the file "unknown".
-        if (lub) for_release_unit(lub);
-        st.lub = nullptr;
-        return s;
+    Lub* lub = for_lookup_connected_unit(unit);
+    bool opened = false;
+    Status s = 0;
+    if (!lub) {
+        s = for_lookup_unit(unit, for_write ? SK_WRITE : SK_READ, &lub);
+        if (s) {
+            // The unit could not be had: the error names the unit number
+            // and the file "unknown".
+            if (lub) for_release_unit(lub);
+            st.lub = nullptr;
+            return s;
+        }
     }
     st.lub = lub;
     take_options(lub, st.flags);
     // The lookup completed a record pending on a connected unit's device;
     // a unit connected now may share a device with a pending record.
-    const bool opened = !lub->connected;
-    if (opened) {
+    if (!lub->connected) {
+        opened = true;
         s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
         if (s) return s;
     }

@@ -108,6 +108,10 @@ Statement& stmt_begin(StmtKind kind, std::uint32_t flags);
 // of its own: it runs on file units only.
 void stmt_begin_local(Statement& st, StmtKind kind, std::uint32_t flags);
 
+// The item list of a call that takes all of a statement's items at once:
+// it ends there.
+inline constexpr std::uint8_t kAllItemsTaken[2] = {ITEM_END_OF_LIST, 0};
+
 // Ends one call of a statement's entry point and returns `result`.  A
 // statement that has ended leaves the stack when its caller makes no
 // further call for it: the call's item list reached its end (terminator 1),

@@ -25,7 +25,15 @@ int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, con
 
 // Copies the statement flag-word options into the block (error and end
 // branches, alternative defaults, compatibility numbering, name prompting).
-void for_copy_statement_options(Lub* lub, std::uint32_t flags);
+inline void for_copy_statement_options(Lub* lub, std::uint32_t flags) {
+    lub->options = flags;
+    lub->error_branch = (flags & SF_ERROR_BRANCH) != 0;
+    lub->end_branch = (flags & SF_END_BRANCH) != 0;
+    lub->eor_branch = (flags & SF_EOR_BRANCH) != 0;
+    lub->alt_defaults = (flags & SF_ALT_DEFAULTS) != 0;
+    lub->compat_numbering = (flags & SF_COMPAT_NUMBERING) != 0;
+    lub->prompt_names = (flags & SF_PROMPT_NAMES) != 0;
+}
 
 // The error exit of a statement whose unit could not be looked up: the
 // message names the unit and the file "unknown".

@@ -1,8 +1,9 @@
 // Write-behind blocks of output records: a fixed table of blocks, one per
-// open regular file that is written, shared by the units on one descriptor
-// (units 6 and * on standard output).  Every regular-file connection is
-// entered in the table, buffered or not, so that a file connected twice
-// (written on one unit and read on another) is seen and written through.
+// open regular file that is written (and one for standard output when it
+// is not a terminal), shared by the units on one descriptor (units 6 and *
+// on standard output).  Every regular-file connection is entered in the
+// table, buffered or not, so that a file connected twice (written on one
+// unit and read on another) is seen and written through.
 //
 // A WRITE whose record cannot be stored must fail itself, not thousands of
 // records later: before a block is filled, the space its bytes will take
@@ -11,13 +12,31 @@
 // reservation fails (a full disk, a quota, the limit) the file is written
 // record by record, so that the record that does not fit is the one that
 // reports.  Space reserved and not used is given back when the file is
-// closed.
+// closed.  A pipe or device on standard output has no space to reserve:
+// its block fills without, and a failed write is reported by the next
+// statement on the unit or at its close.
+//
+// Each block has a lock of its own, held while a record is added and while
+// the block is written.  A statement waits for it as long as it takes (the
+// holder is the background writer, in a write(2) that a slow reader may
+// hold up), so the lock never fails a WRITE.
+//
+// The background writer sleeps on a futex word while every block is empty.
+// The first record stored in an empty block notes the time and, when the
+// writer is idle, wakes it; the writer then sleeps until the oldest record
+// of any block is kWriteBehindAgeNs old and writes that block out.
 #include "for_wbuf.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,20 +44,24 @@
 #include <cstring>
 
 #include "for_lub.h"
+#include "for_reentrancy.h"
 
 namespace forrtl {
 
 namespace {
 
 struct Block {
-    std::atomic<std::int32_t> lock;    // the run-time lock: appends, flushes
+    std::atomic<std::int32_t> lock;    // held while a record is added or the block written
+    std::atomic<long> holder;          // for_thread_id of the lock's holder, 0 none
     std::atomic<int> refs;             // units attached, 0 when free
     std::atomic<int> fd;
     std::atomic<std::int32_t> length;  // bytes held; the signal flush reads it
+    std::atomic<std::int64_t> first_at;  // monotonic time of the oldest record held, 0 when empty
     char* data;                        // kWriteBehindSize bytes, kept for reuse; null when unbuffered
     dev_t dev;
     ino_t ino;
     bool through;       // write record by record: another connection, or no space to reserve
+    bool stream;        // standard output on a pipe or device: no file space to reserve
     int pending_error;  // errno of a failed flush not yet reported
     std::int32_t room;  // bytes the block may hold before it is written out (its reservation)
     bool appending;     // the descriptor writes at the end of the file (O_APPEND)
@@ -52,6 +75,169 @@ std::atomic<std::int32_t> g_table_lock{0};
 std::atomic<bool> g_enabled{true};
 bool g_table_full = false;          // a file could not be entered: buffer no more
 bool g_exit_flush_registered = false;
+
+// The thread's flushes give up on a block another thread holds (see
+// for_wbuf_bound_waits_of_this_thread).
+thread_local bool t_bounded_waits = false;
+
+std::int64_t now_ns() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void pause_ns(long ns) {
+    struct timespec t {0, ns};
+    nanosleep(&t, nullptr);
+}
+
+// ---- block locks ---------------------------------------------------------
+
+bool try_lock_block(Block& b) {
+    if (b.lock.exchange(1, std::memory_order_acquire) != 0) return false;
+    b.holder.store(for_thread_id(), std::memory_order_relaxed);
+    return true;
+}
+
+// Waits for the block's lock: spinning briefly, then yielding, then
+// sleeping in short steps (the holder may be in a write(2) to a slow
+// reader).  With a bound (`limit_ns` >= 0) it gives up after that long.
+bool lock_block(Block& b, std::int64_t limit_ns = -1) {
+    std::int64_t deadline = -1;
+    for (int attempt = 0;; ++attempt) {
+        if (try_lock_block(b)) return true;
+        if (attempt < 100) continue;
+        if (attempt < 1000) {
+            sched_yield();
+            continue;
+        }
+        if (limit_ns >= 0) {
+            const std::int64_t now = now_ns();
+            if (deadline < 0) deadline = now + limit_ns;
+            else if (now >= deadline) return false;
+        }
+        pause_ns(100 * 1000);
+    }
+}
+
+void unlock_block(Block& b) {
+    b.holder.store(0, std::memory_order_relaxed);
+    b.lock.store(0, std::memory_order_release);
+}
+
+// A flush on behalf of someone other than the unit's own statement: an
+// event that ends the run does not wait for ever on a stuck writer.
+constexpr std::int64_t kBoundedWaitNs = 250 * 1000 * 1000;
+bool lock_block_for_flush(Block& b) { return lock_block(b, t_bounded_waits ? kBoundedWaitNs : -1); }
+
+// ---- the background writer -----------------------------------------------
+
+std::atomic<std::uint32_t> g_wake{0};        // futex word, bumped to wake the writer
+std::atomic<bool> g_writer_idle{true};       // the writer waits for a first record
+std::atomic<bool> g_writer_started{false};
+std::atomic<long> g_writer_thread{0};        // for_thread_id of the writer
+
+void futex_wait(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::int64_t timeout_ns) {
+    struct timespec t {};
+    struct timespec* limit = nullptr;
+    if (timeout_ns >= 0) {
+        t.tv_sec = static_cast<time_t>(timeout_ns / 1000000000);
+        t.tv_nsec = static_cast<long>(timeout_ns % 1000000000);
+        limit = &t;
+    }
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, seen, limit, nullptr, 0);
+}
+
+void wake_writer() {
+    g_writer_idle.store(false);
+    g_wake.fetch_add(1);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&g_wake), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+void start_writer();
+
+// A block that was empty got its first record.
+void note_first_record(Block& b) {
+    b.first_at.store(now_ns());
+    if (!g_writer_started.load(std::memory_order_relaxed)) start_writer();
+    if (g_writer_idle.load()) wake_writer();
+}
+
+bool flush_locked(Block& b, int& err);
+
+// Writes out every block whose oldest record is due.  Returns the time the
+// next block falls due, or -1 when every block is empty.
+std::int64_t write_out_due_blocks() {
+    const std::int64_t now = now_ns();
+    std::int64_t next = -1;
+    auto sooner = [&](std::int64_t at) {
+        if (next < 0 || at < next) next = at;
+    };
+    for (Block& b : g_blocks) {
+        const std::int64_t first = b.first_at.load();
+        if (first == 0) continue;
+        if (first + kWriteBehindAgeNs > now) {
+            sooner(first + kWriteBehindAgeNs);
+            continue;
+        }
+        if (!try_lock_block(b)) {
+            sooner(now + 5 * 1000 * 1000);  // a statement is at it: look again shortly
+            continue;
+        }
+        int err = 0;
+        if (b.refs.load(std::memory_order_relaxed) > 0 && b.data) {
+            if (!flush_locked(b, err) && b.pending_error == 0) b.pending_error = err;
+        } else {
+            b.first_at.store(0);
+        }
+        unlock_block(b);
+    }
+    return next;
+}
+
+extern "C" void* background_writer(void*) {
+    g_writer_thread.store(for_thread_id());
+    for (;;) {
+        const std::uint32_t seen = g_wake.load();
+        std::int64_t next = write_out_due_blocks();
+        if (next < 0) {
+            g_writer_idle.store(true);
+            // A first record stored before the writer said it was idle did
+            // not wake it: look once more.
+            next = write_out_due_blocks();
+            if (next < 0) {
+                futex_wait(g_wake, seen, -1);
+                continue;
+            }
+            g_writer_idle.store(false);
+        }
+        const std::int64_t wait = next - now_ns();
+        if (wait > 0) futex_wait(g_wake, seen, wait);
+    }
+}
+
+// In the child of a fork: the writer did not come along.  A block it held
+// is released (its bytes are the parent's to write), and the next first
+// record starts a writer of the child's own.
+void writer_gone_in_child() {
+    const long writer = g_writer_thread.load();
+    for (Block& b : g_blocks) {
+        if (writer != 0 && b.lock.load() != 0 && b.holder.load() == writer) unlock_block(b);
+    }
+    g_writer_thread.store(0);
+    g_writer_idle.store(true);
+    g_writer_started.store(false);
+}
+
+void start_writer() {
+    static std::atomic<bool> fork_handler{false};
+    if (!fork_handler.exchange(true)) pthread_atfork(nullptr, nullptr, writer_gone_in_child);
+    if (g_writer_started.exchange(true)) return;
+    // Without the writer the blocks are still written at every other point.
+    (void)for_start_signal_free_thread(background_writer);
+}
+
+// ---- writing ---------------------------------------------------------------
 
 // write(2) of all `count` bytes; false with errno on failure.
 bool write_all(int fd, const char* bytes, std::int32_t count) {
@@ -73,6 +259,7 @@ bool write_all(int fd, const char* bytes, std::int32_t count) {
 // The next fill of the block reserves its space again.
 bool flush_locked(Block& b, int& err) {
     b.room = 0;
+    b.first_at.store(0);
     std::int32_t n = b.length.load(std::memory_order_relaxed);
     if (n == 0) return true;
     b.length.store(0, std::memory_order_release);
@@ -107,6 +294,10 @@ bool write_record(int fd, const char* bytes, std::int32_t count, int& err) {
 // true when the block may take records, with `room` set; false when the
 // file must be written record by record from now on.
 bool reserve(Block& b) {
+    if (b.stream) {
+        b.room = kWriteBehindSize;
+        return true;
+    }
     const int fd = b.fd.load(std::memory_order_relaxed);
     off_t at;
     if (b.appending) {
@@ -159,20 +350,15 @@ void give_back_reservation(Block& b) {
 
 Block* block_of(const Lub* lub) { return lub->write_behind > 0 ? &g_blocks[lub->write_behind - 1] : nullptr; }
 
-bool same_file_as_stderr(const struct stat& out) {
-    struct stat err;
-    return fstat(STDERR_FILENO, &err) == 0 && err.st_dev == out.st_dev && err.st_ino == out.st_ino;
-}
-
 void flush_at_exit() { for_wbuf_flush_all(); }
 
 // Turns a buffered block into a write-through one, emptying it first.
 void write_through(Block& b) {
-    if (for_runtime_lock(b.lock) != 0) return;
+    if (!lock_block_for_flush(b)) return;
     int err = 0;
     if (b.data && !flush_locked(b, err) && b.pending_error == 0) b.pending_error = err;
     b.through = true;
-    for_runtime_unlock(b.lock);
+    unlock_block(b);
 }
 
 }  // namespace
@@ -186,13 +372,16 @@ void for_wbuf_set_enabled(bool on) { g_enabled.store(on); }
 bool for_wbuf_enabled() { return g_enabled.load(); }
 
 void for_wbuf_attach(Lub* lub) {
-    if (lub->write_behind || lub->window_unit || lub->char_device || lub->handle < 0 ||
-        lub->handle == STDERR_FILENO || lub->device_code == 0)
+    if (lub->write_behind || lub->window_unit || lub->handle < 0 || lub->handle == STDERR_FILENO ||
+        lub->device_code == 0)
         return;
     struct stat st;
-    if (fstat(lub->handle, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    bool buffered = g_enabled.load() && !lub->read_only &&
-                    !(lub->handle == STDOUT_FILENO && same_file_as_stderr(st));
+    if (fstat(lub->handle, &st) != 0) return;
+    // Standard output that is no terminal is buffered like a file; every
+    // other pipe and device is written record by record.
+    const bool stream = !S_ISREG(st.st_mode);
+    if (stream && (lub->handle != STDOUT_FILENO || !lub->std_handle || isatty(STDOUT_FILENO))) return;
+    bool buffered = g_enabled.load() && !lub->read_only;
 
     if (for_runtime_lock(g_table_lock) != 0) return;
     int free_slot = -1, shared = -1;
@@ -221,20 +410,25 @@ void for_wbuf_attach(Lub* lub) {
         g_table_full = true;
     } else {
         Block& b = g_blocks[free_slot];
+        // The background writer may still be looking at the slot's last file.
+        lock_block(b);
         if (buffered && !twice && !g_table_full && !g_spare[free_slot])
             g_spare[free_slot] = static_cast<char*>(std::malloc(kWriteBehindSize));
         b.data = buffered && !twice && !g_table_full ? g_spare[free_slot] : nullptr;
         b.fd.store(lub->handle, std::memory_order_relaxed);
         b.length.store(0, std::memory_order_relaxed);
+        b.first_at.store(0);
         b.dev = st.st_dev;
         b.ino = st.st_ino;
         b.through = twice || !b.data;
+        b.stream = stream;
         b.pending_error = 0;
         b.room = 0;
         const int status_flags = fcntl(lub->handle, F_GETFL);
         b.appending = status_flags >= 0 && (status_flags & O_APPEND) != 0;
         b.unreserved = false;
         b.reserved = false;
+        unlock_block(b);
         b.refs.store(1, std::memory_order_release);
         lub->write_behind = static_cast<std::int8_t>(free_slot + 1);
         if (b.data && !g_exit_flush_registered) {
@@ -247,10 +441,7 @@ void for_wbuf_attach(Lub* lub) {
 
 int for_wbuf_write(Lub* lub, const char* bytes, int count) {
     Block& b = *block_of(lub);
-    if (for_runtime_lock(b.lock) != 0) {
-        lub->system_error = EDEADLK;
-        return -1;
-    }
+    if (!try_lock_block(b)) lock_block(b);
     int result = count;
     if (b.pending_error) {
         lub->system_error = b.pending_error;
@@ -269,27 +460,28 @@ int for_wbuf_write(Lub* lub, const char* bytes, int count) {
             } else if (!b.through && count <= kWriteBehindSize && reserve(b) && count <= b.room) {
                 std::memcpy(b.data, bytes, static_cast<std::size_t>(count));
                 b.length.store(count, std::memory_order_release);
+                note_first_record(b);
             } else if (!write_record(b.fd.load(std::memory_order_relaxed), bytes, count, err)) {
                 lub->system_error = err;
                 result = -1;
             }
         }
     }
-    for_runtime_unlock(b.lock);
+    unlock_block(b);
     return result;
 }
 
 Status for_wbuf_flush(Lub* lub) {
     Block* b = block_of(lub);
-    if (!b) return 0;
-    if (for_runtime_lock(b->lock) != 0) {
+    if (!b || !b->data) return 0;  // written through: nothing is ever held
+    if (!lock_block_for_flush(*b)) {
         lub->system_error = EDEADLK;
         return status_of(MSG_WRITE_ERROR);
     }
     int err = b->pending_error;
     b->pending_error = 0;
     if (err == 0 && b->data) flush_locked(*b, err);
-    for_runtime_unlock(b->lock);
+    unlock_block(*b);
     if (err == 0) return 0;
     lub->system_error = err;
     return status_of(MSG_WRITE_ERROR);
@@ -314,22 +506,32 @@ void for_wbuf_flush_all() {
     for (Block& b : g_blocks) {
         if (b.refs.load(std::memory_order_acquire) == 0 || !b.data) continue;
         if (b.length.load(std::memory_order_relaxed) == 0) continue;
-        if (for_runtime_lock(b.lock) != 0) continue;
+        if (!lock_block_for_flush(b)) continue;
         int err = 0;
         if (b.refs.load(std::memory_order_relaxed) > 0 && !flush_locked(b, err) && b.pending_error == 0)
             b.pending_error = err;
-        for_runtime_unlock(b.lock);
+        unlock_block(b);
     }
 }
 
+void for_wbuf_bound_waits_of_this_thread() { t_bounded_waits = true; }
+
 void for_wbuf_flush_in_signal() {
     int saved = errno;
+    const long me = for_thread_id();
     for (Block& b : g_blocks) {
         if (b.refs.load(std::memory_order_acquire) == 0 || !b.data) continue;
-        std::int32_t n = b.length.load(std::memory_order_acquire);
-        if (n <= 0) continue;
-        b.length.store(0, std::memory_order_relaxed);
-        write_all(b.fd.load(std::memory_order_relaxed), b.data, n);
+        // The holder is this thread (interrupted while adding a record: the
+        // length still counts whole records only), or another thread that
+        // is about to let go (the background writer in its write).  One
+        // that does not let go is not waited for.
+        for (int wait = 0; wait < 500; ++wait) {
+            if (b.lock.exchange(1, std::memory_order_acquire) == 0) break;
+            if (b.holder.load(std::memory_order_relaxed) == me) break;
+            pause_ns(1000 * 1000);
+        }
+        std::int32_t n = b.length.exchange(0, std::memory_order_acquire);
+        if (n > 0) write_all(b.fd.load(std::memory_order_relaxed), b.data, n);
     }
     errno = saved;
 }

@@ -8,11 +8,13 @@
 #include <cstring>
 #include <new>
 
+#include "for_diags.h"
 #include "for_io.h"
 #include "for_lub.h"
 #include "for_prepared.h"
 #include "for_stmt.h"
 #include "for_stmt_state.h"
+#include "for_units.h"
 #include "for_wseq_fmt.h"
 #include "for_wseq_walk.h"
 
@@ -149,14 +151,30 @@ void take_position(Statement& st, std::int32_t at, std::int32_t mark) {
 
 // ---- prepared statements (for_prepared.h) -------------------------------------
 
-PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent) {
+PreparedRoute prepared_write_begin(PreparedRecord& r, int unit, std::uint32_t flags, std::int32_t extent,
+                                   bool one_line) {
+    r.flags = flags;
+    r.extent = extent;
+    r.result = 0;
+    r.line_unit = nullptr;
+    // One line on a unit that takes it the short way: the unit, the
+    // statement's options and the record are all it needs.  (Pending
+    // records make the statement's last record wait: not a line.)
+    if (one_line && extent >= 0 && !(flags & SF_PENDING_RECORDS)) {
+        if (Lub* lub = for_lookup_connected_unit(unit)) {
+            if (char* base = for_begin_line(lub, extent)) {
+                for_copy_statement_options(lub, flags);
+                r.line_unit = lub;
+                r.base = base;
+                return PREPARED_PLAN;
+            }
+            for_release_unit(lub);
+        }
+    }
     Statement& st = *new (r.statement) Statement;
     stmt_begin_local(st, STMT_FMT_WRITE, flags);
-    r.flags = flags;
     r.base = nullptr;
-    r.extent = extent;
     r.record_begun = false;
-    r.result = 0;
     if (Status s = stmt_acquire_unit(st, unit, true)) {
         end_prepared(r, s);
         return PREPARED_DONE;
@@ -201,6 +219,15 @@ bool prepared_write_next_record(PreparedRecord& r, std::int32_t at, std::int32_t
 }
 
 int prepared_write_end(PreparedRecord& r, std::int32_t at, std::int32_t mark, bool dollar, bool overflow) {
+    if (Lub* lub = r.line_unit) {
+        Status s = for_put_line(lub, mark);
+        if (!s && overflow) s = status_of(MSG_OUTPUT_CONVERSION);
+        if (!s) {
+            for_release_unit(lub);
+            return r.result = 0;
+        }
+        return r.result = for_handle_io_error(IOERR_RELEASE, s, lub);
+    }
     Statement& st = statement_of(r);
     take_position(st, at, mark);
     st.dollar = dollar;
@@ -217,11 +244,17 @@ int prepared_write_end(PreparedRecord& r, std::int32_t at, std::int32_t mark, bo
 }
 
 Status prepared_write_edit(PreparedRecord& r, const OutputItem& item, EditDescriptor desc, char* field) {
-    desc.options = statement_of(r).flags;
+    desc.options = r.flags;
     return edit_output_field(item, desc, field);
 }
 
-void prepared_write_fail(PreparedRecord& r, Status status) { end_prepared(r, status); }
+void prepared_write_fail(PreparedRecord& r, Status status) {
+    if (r.line_unit) {
+        r.result = for_handle_io_error(IOERR_RELEASE, status, r.line_unit);
+        return;
+    }
+    end_prepared(r, status);
+}
 
 int format_write_begin_adv(int unit, std::uint32_t flags, const std::uint8_t* format,
                            std::int32_t format_length, const char* advance, std::int32_t advance_length,

@@ -234,12 +234,49 @@ inline constexpr std::uint64_t kPow10[20] = {
     100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
     1000000000000000000ull, 10000000000000000000ull};
 
-// Decimal digits of v (1 for 0): from the bit length, log10(2) ~ 1233 / 4096.
-inline int digit_count(std::uint64_t v) {
-    const int bits = 64 - __builtin_clzll(v | 1);
-    const int t = (bits * 1233) >> 12;
-    return t + (v >= kPow10[t] ? 1 : 0);
+// v / 10^D for v < 2^62, by multiplying with the rounded-up reciprocal
+// m = ceil(2^(62+l) / 10^D), l = ceil(log2 10^D): then 2^(62+l) <= m 10^D <
+// 2^(62+l) + 2^l, which makes the quotient exact for every v below 2^62
+// (Granlund and Montgomery).  A compiler turns a division by a constant
+// into the same multiplication, but not always (a shared tail of two
+// fields divides by a register).
+template <int D>
+inline std::uint64_t divide_by_pow10(std::uint64_t v) {
+    static_assert(D >= 0 && D <= 18);
+    if constexpr (D == 0) {
+        return v;
+    } else {
+        constexpr int l = [] {
+            int bits = 0;
+            while ((std::uint64_t(1) << bits) < kPow10[D]) ++bits;
+            return bits;
+        }();
+        constexpr unsigned __int128 top = static_cast<unsigned __int128>(1) << (62 + l);
+        constexpr unsigned __int128 m = (top + kPow10[D] - 1) / kPow10[D];
+        return static_cast<std::uint64_t>((static_cast<unsigned __int128>(v) * m) >> (62 + l));
+    }
 }
+
+// Writes the decimal digits of 0 < v < 2^62 so that they end just before
+// `end`; returns where they start.
+inline char* put_all_digits_back(char* end, std::uint64_t v) {
+    while (v >= 100) {
+        const std::uint64_t q = divide_by_pow10<2>(v);
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v - 100 * q), 2);
+        v = q;
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+// Whether v has at most n decimal digits (none for 0).
+inline bool fits_digits(std::uint64_t v, std::int32_t n) { return n >= 20 || (n >= 0 && v < kPow10[n]); }
 
 // Writes the n lowest decimal digits of v (zero-filled) so that they end
 // just before `end`; returns where they start.
@@ -265,17 +302,19 @@ inline char* put_digits_back(char* end, std::uint64_t v, int n) {
     const std::uint64_t magnitude = negative ? 0 - std::uint64_t(std::int64_t(value)) : std::uint64_t(value);
     char sign = negative ? '-' : (plus ? '+' : 0);
     if (magnitude == 0 && m == 0) sign = 0;  // Iw.0 of zero: all blanks
-    const int digits = magnitude ? digit_count(magnitude) : 0;
-    const std::int32_t shown = digits > m ? digits : m;
-    if (m < 0 || w < 0 || std::int64_t(shown) + (sign ? 1 : 0) > w) {
+    // The field takes the digits (at least m of them) and the sign when the
+    // value has no more digits than the room beside the sign: with constant
+    // w and m the count is one comparison.
+    const std::int32_t room = w - (sign ? 1 : 0);
+    if (m < 0 || w < 0 || m > room || !fits_digits(magnitude, room)) {
         if (w > 0) std::memset(field, '*', std::size_t(w));
         return 1;
     }
     // Blanks first, then the digits from the right: with a constant width
     // the blanks are a few fixed stores.
     std::memset(field, ' ', std::size_t(w));
-    char* p = put_digits_back(field + w, magnitude, digits);
-    for (std::int32_t i = digits; i < shown; ++i) *--p = '0';
+    char* p = magnitude ? put_all_digits_back(field + w, magnitude) : field + w;
+    while (field + w - p < m) *--p = '0';
     if (sign) *--p = sign;
     return 0;
 }
@@ -286,14 +325,19 @@ inline char* put_digits_back(char* end, std::uint64_t v, int n) {
 // rounded half away from zero in 64-bit integers.  Returns 0 (field
 // written), 1 (field too narrow: asterisks), or kFixedLongWay when the value
 // needs the exact digit generator (nothing written).
+// The places D are a template parameter so that the divisions by 10^D are
+// by a constant wherever the field is edited (a shared tail of two F fields
+// would otherwise divide by a register).
 constexpr int kFixedLongWay = -1;
 
-[[gnu::always_inline]] inline int fixed_field_real4(const void* value, std::int32_t w, std::int32_t d, bool plus,
-                                                    char* field) {
+template <int D>
+[[gnu::always_inline]] inline int fixed_field_real4(const void* value, std::int32_t w, bool plus, char* field) {
+    static_assert(D >= 0 && D <= 9);
     using namespace edit_detail;
+    constexpr std::int32_t d = D;
     std::uint32_t bits;
     std::memcpy(&bits, value, 4);
-    if (d < 0 || d > 9 || w <= 0) return kFixedLongWay;
+    if (w <= 0) return kFixedLongWay;
     const std::uint32_t exp = (bits >> 23) & 0xFFu;
     // r = |value| x 10^d rounded; `shown_zero`: the value is below one unit
     // of the (d+1)-th place, so that it shows as zero without a sign.
@@ -317,22 +361,39 @@ constexpr int kFixedLongWay = -1;
         return kFixedLongWay;  // denormal: shown in E form
     }
     const char sign = ((bits >> 31) && !shown_zero) ? '-' : (plus ? '+' : 0);
-    const std::uint64_t integer = r / kPow10[d];
-    const int integer_digits = integer ? digit_count(integer) : 0;
-    const std::int32_t free = w - (integer_digits + 1 + d) - (sign ? 1 : 0);
-    if (free < 0) {
+    const std::uint64_t integer = divide_by_pow10<D>(r);
+    // Room for the integer digits beside the point, the places and the sign.
+    const std::int32_t room = w - 1 - d - (sign ? 1 : 0);
+    if (room < 0 || !fits_digits(integer, room)) {
         std::memset(field, '*', std::size_t(w));
         return 1;
     }
     std::memset(field, ' ', std::size_t(w));
     char* p = put_digits_back(field + w, r - integer * kPow10[d], d);
     *--p = '.';
-    if (integer_digits)
-        p = put_digits_back(p, integer, integer_digits);
-    else if (free >= 1)
+    if (integer)
+        p = put_all_digits_back(p, integer);
+    else if (room >= 1)
         *--p = '0';  // the optional zero, when there is room for it
     if (sign) *--p = sign;
     return 0;
+}
+
+// The same with the places known at run time.
+inline int fixed_field_real4(const void* value, std::int32_t w, std::int32_t d, bool plus, char* field) {
+    switch (d) {
+    case 0: return fixed_field_real4<0>(value, w, plus, field);
+    case 1: return fixed_field_real4<1>(value, w, plus, field);
+    case 2: return fixed_field_real4<2>(value, w, plus, field);
+    case 3: return fixed_field_real4<3>(value, w, plus, field);
+    case 4: return fixed_field_real4<4>(value, w, plus, field);
+    case 5: return fixed_field_real4<5>(value, w, plus, field);
+    case 6: return fixed_field_real4<6>(value, w, plus, field);
+    case 7: return fixed_field_real4<7>(value, w, plus, field);
+    case 8: return fixed_field_real4<8>(value, w, plus, field);
+    case 9: return fixed_field_real4<9>(value, w, plus, field);
+    default: return kFixedLongWay;
+    }
 }
 
 }  // namespace forrtl

@@ -1,17 +1,23 @@
 // The lower bound of the end-to-end benchmark (bench/run_e2e.sh): a plain
 // program written for loxnar's one job, that reads the same entry data file
 // and writes the same results file and console output byte for byte, with
-// none of the run-time's generality:
+// none of the run-time's generality, as fast as a plain program can be:
 //   - the entry file is read whole and its values are taken by hand
 //     (blanks, commas, r*c repeats), converted with std::from_chars;
-//   - every field is edited by hand, std::to_chars style: integers digit by
-//     digit, F fields from the exact value in 64-bit integers, rounded half
-//     away from zero like the run-time;
-//   - the records are laid out by hand and written in 1 MiB blocks.
+//   - every field is edited by hand, with its width and places known when
+//     the program is compiled: integers and places two digits at a time,
+//     F fields from the exact value in 64-bit integers, rounded half away
+//     from zero like the run-time, each field built right-aligned in a
+//     blank buffer and copied whole;
+//   - each table row is laid out once for both outputs, the records go
+//     into 1 MiB blocks, and the clock is read into text once a second;
+//   - of the plane table only the entry the listing can show beyond the
+//     stored planes is cleared.
 // The arithmetic of a case (reciprocal cell, walk, sort) is the
 // calculator's own code: the same single-precision operations in the same
-// order, the same sort order.  What is measured against it is everything
-// the run-time adds.
+// order, the same sort order, with its vectorised walk that leaves out the
+// rows no plane of the window can lie in.  What is measured against it is
+// everything the run-time adds.
 //
 //   e2e_peer < answer > console      (like loxnar --console)
 //
@@ -106,45 +112,64 @@ char* digits_back(char* end, std::uint64_t v) {
     return end;
 }
 
-// Iw of a 4-byte integer.
-char* put_int(char* p, std::int32_t v, int w) {
-    char digits[12];
-    char* q = digits_back(digits + sizeof digits, v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
-    if (v < 0) *--q = '-';
-    const int n = static_cast<int>(digits + sizeof digits - q);
-    if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
-    p = blanks(p, w - n);
-    std::memcpy(p, q, static_cast<std::size_t>(n));
-    return p + n;
+template <int D>
+constexpr std::uint64_t kPow10 = 10 * kPow10<D - 1>;
+template <>
+constexpr std::uint64_t kPow10<0> = 1;
+
+// Count first, then emit: a value of at most `room` digits fits beside the
+// sign (one comparison with a constant); the field is then W blanks with
+// the text right-aligned over them (written in place: no copy of small
+// stores), and one that does not fit is W asterisks.
+template <int W>
+bool room_for(char* p, std::uint64_t v, int room, std::uint64_t limit) {
+    if (room < 0 || v >= limit) {
+        std::memset(p, '*', W);
+        return false;
+    }
+    std::memset(p, ' ', W);
+    return true;
 }
 
-constexpr std::uint64_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+// Iw of a 4-byte integer.
+template <int W>
+char* put_int(char* p, std::int32_t v) {
+    const std::uint32_t magnitude = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+    const bool negative = v < 0;
+    if (room_for<W>(p, magnitude, W - negative, negative ? kPow10<W - 1> : kPow10<W>)) {
+        char* q = digits_back(p + W, magnitude);
+        if (negative) q[-1] = '-';
+    }
+    return p + W;
+}
 
 // Fw.d of a 4-byte real: the exact value m x 2^q times 10^d, rounded half
 // away from zero; a zero (or a value that rounds to zero and is below one
 // unit of the next place) without its sign; the optional zero before the
 // point when there is room.  NaN and infinities as the run-time shows them.
-char* put_fixed(char* p, float x, int w, int d) {
+template <int W, int D>
+char* put_fixed(char* p, float x) {
+    static_assert(D >= 1 && D <= 9 && W <= 24);
     std::uint32_t bits;
     std::memcpy(&bits, &x, 4);
     const std::uint32_t exp = (bits >> 23) & 0xFF;
     if (exp == 0xFF) {
         const char* s = (bits & 0x7FFFFF) ? "NaN" : (bits >> 31) ? "-Infinity" : "Infinity";
         const int n = static_cast<int>(std::strlen(s));
-        if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
-        std::memset(p, ' ', static_cast<std::size_t>(w));
-        std::memcpy(n == w ? p : p + 1, s, static_cast<std::size_t>(n));
-        return p + w;
+        if (n > W) return static_cast<char*>(std::memset(p, '*', W)) + W;
+        std::memset(p, ' ', W);
+        std::memcpy(n == W ? p : p + 1, s, static_cast<std::size_t>(n));
+        return p + W;
     }
     if (exp == 0 && (bits & 0x7FFFFF)) {
         std::fputs("e2e_peer: denormal value\n", stderr);
         std::exit(2);
     }
+    if (exp > 158) return static_cast<char*>(std::memset(p, '*', W)) + W;  // >= 2^32
     std::uint64_t r = 0;
     bool tiny = true;
-    if (exp > 158) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;  // >= 2^32
     if (exp != 0) {
-        const std::uint64_t n = ((bits & 0x7FFFFF) | 0x800000ull) * kPow10[d];
+        const std::uint64_t n = ((bits & 0x7FFFFF) | 0x800000ull) * kPow10<D>;
         if (exp >= 150) {
             r = n << (exp - 150);
             tiny = false;
@@ -154,34 +179,28 @@ char* put_fixed(char* p, float x, int w, int d) {
             tiny = r == 0 && n * 10 < (std::uint64_t(1) << s);
         }
     }
-    // The places after the point, then the integer digits (none for 0).
-    char digits[24];
-    char* q = digits + sizeof digits;
-    const std::uint64_t integer = r / kPow10[d];
-    std::uint64_t places = r % kPow10[d];
-    for (int i = 0; i < d; i += 2) {
-        if (d - i >= 2) {
-            q -= 2;
-            std::memcpy(q, kPairs + 2 * (places % 100), 2);
-            places /= 100;
-        } else {
-            *--q = static_cast<char>('0' + places % 10);
-        }
-    }
-    *--q = '.';
-    if (integer) q = digits_back(q, integer);
+    const std::uint64_t integer = r / kPow10<D>;
     const bool negative = (bits >> 31) && !tiny;
-    int n = static_cast<int>(digits + sizeof digits - q) + (negative ? 1 : 0);
-    if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
-    if (q[0] == '.' && n < w) {
-        *--q = '0';
-        ++n;
+    // Room for the integer digits beside the point, the places and the sign.
+    constexpr int kRoom = W - 1 - D;
+    const int room = kRoom - negative;
+    if (!room_for<W>(p, integer, room, negative ? kPow10<(kRoom > 0 ? kRoom - 1 : 0)> : kPow10<(kRoom > 0 ? kRoom : 0)>))
+        return p + W;
+    char* q = p + W;
+    std::uint64_t places = r - integer * kPow10<D>;
+    for (int i = 0; i + 1 < D; i += 2) {
+        q -= 2;
+        std::memcpy(q, kPairs + 2 * (places % 100), 2);
+        places /= 100;
     }
-    p = blanks(p, w - n);
-    if (negative) *p++ = '-';
-    const std::size_t body = static_cast<std::size_t>(digits + sizeof digits - q);
-    std::memcpy(p, q, body);
-    return p + body;
+    if (D % 2) *--q = static_cast<char>('0' + places);
+    *--q = '.';
+    if (integer)
+        q = digits_back(q, integer);
+    else if (room >= 1)
+        *--q = '0';  // the optional zero, when there is room for it
+    if (negative) q[-1] = '-';
+    return p + W;
 }
 
 // ---- input -------------------------------------------------------------
@@ -256,12 +275,16 @@ struct Stamp {
     char time[6];
 };
 
+// The local date and time, made into text once a second.
 Stamp take_stamp() {
+    static time_t last = -1;
+    static Stamp s;
     timeval tv;
     gettimeofday(&tv, nullptr);
+    if (tv.tv_sec == last) return s;
+    last = tv.tv_sec;
     std::tm t;
     localtime_r(&tv.tv_sec, &t);
-    Stamp s;
     char buf[16];
     std::strftime(buf, sizeof buf, "%Y%m%d", &t);
     std::memcpy(s.date, buf, 8);
@@ -289,15 +312,14 @@ void empty_record(Out& out) { out.end(out.record(0)); }
 
 // One half of a table row.
 char* half_row(char* p, int i, float angle) {
-    p = put_int(p, IH[i], 4);
-    p = put_int(p, IK[i], 4);
-    p = put_int(p, IL[i], 4);
-    p = put_fixed(p, D[i], 10, 5);
-    p = blanks(p, 3);
-    p = put_fixed(p, angle, 6, 2);
-    p = blanks(p, 1);
-    *p++ = ':';
-    return p;
+    p = put_int<4>(p, IH[i]);
+    p = put_int<4>(p, IK[i]);
+    p = put_int<4>(p, IL[i]);
+    p = put_fixed<10, 5>(p, D[i]);
+    std::memcpy(p, "   ", 3);
+    p = put_fixed<6, 2>(p + 3, angle);
+    std::memcpy(p, " :", 2);
+    return p + 2;
 }
 
 }  // namespace
@@ -344,8 +366,6 @@ int main() {
     Stamp stamp = take_stamp();
     for (;;) {
         for (Out* out : {&console, &file}) stamp_block(*out, " LOXNAR RESULTS", "STARTING TIME :  ", stamp);
-        std::memset(IH, 0, sizeof IH), std::memset(IK, 0, sizeof IK), std::memset(IL, 0, sizeof IL);
-        std::memset(D, 0, sizeof D), std::memset(THETA, 0, sizeof THETA);
         NPLANES = 0;
 
         // The title: 72 characters, blanks after a short record.
@@ -361,18 +381,18 @@ int main() {
         read_values(in, 6, v);
         for (int i = 0; i < 6; ++i) CELL[i] = real_of(v, i);
         p = text(file.record(80), " A = ");
-        p = put_fixed(p, CELL[0], 8, 4);
+        p = put_fixed<8, 4>(p, CELL[0]);
         p = text(blanks(p, 5), "B = ");
-        p = put_fixed(p, CELL[1], 8, 4);
+        p = put_fixed<8, 4>(p, CELL[1]);
         p = text(blanks(p, 5), "C = ");
-        p = put_fixed(p, CELL[2], 8, 4);
+        p = put_fixed<8, 4>(p, CELL[2]);
         file.end(p);
         p = text(file.record(80), "ALPHA = ");
-        p = put_fixed(p, CELL[3], 8, 3);
+        p = put_fixed<8, 3>(p, CELL[3]);
         p = text(blanks(p, 5), "BETA = ");
-        p = put_fixed(p, CELL[4], 8, 3);
+        p = put_fixed<8, 3>(p, CELL[4]);
         p = text(blanks(p, 5), "GAMMA = ");
-        p = put_fixed(p, CELL[5], 8, 3);
+        p = put_fixed<8, 3>(p, CELL[5]);
         file.end(p);
         empty_record(file);
         const float degree = 0.017453294f;
@@ -387,26 +407,30 @@ int main() {
         if (KMAX == 0) KMAX = 8;
         if (LMAX == 0) LMAX = 8;
         p = text(file.record(80), " D MINIMUM =");
-        p = put_fixed(p, DMIN, 6, 2);
+        p = put_fixed<6, 2>(p, DMIN);
         p = text(blanks(p, 10), "D MAXIMUM =");
-        p = put_fixed(p, DMAX, 6, 2);
+        p = put_fixed<6, 2>(p, DMAX);
         file.end(p);
         p = text(file.record(80), "  HMAX =");
-        p = put_int(p, HMAX, 4);
+        p = put_int<4>(p, HMAX);
         p = text(blanks(p, 10), "KMAX =");
-        p = put_int(p, KMAX, 4);
+        p = put_int<4>(p, KMAX);
         p = text(blanks(p, 10), " LMAX =");
-        p = put_int(p, LMAX, 4);
+        p = put_int<4>(p, LMAX);
         file.end(p);
         p = text(file.record(80), " LAMBDA =");
-        p = put_fixed(p, LAMBDA, 8, 4);
+        p = put_fixed<8, 4>(p, LAMBDA);
         file.end(p);
         empty_record(file);
 
         RECIPROCAL_CELL();
         ENUMERATE_PLANES(IH, IK, IL, D, THETA, NPLANES);
+        // The right half of the last row of an odd count shows the entry
+        // after the last plane: the one entry of the cleared table the
+        // listing can show.
+        if (NPLANES < MAX_PLANES) IH[NPLANES] = IK[NPLANES] = IL[NPLANES] = 0, D[NPLANES] = THETA[NPLANES] = 0.0f;
         p = text(file.record(80), " NUMBER OF CALCULATED PLANES =");
-        file.end(put_int(p, NPLANES, 4));
+        file.end(put_int<4>(p, NPLANES));
         empty_record(file);
 
         if (NPLANES >= 2) {

@@ -494,12 +494,23 @@ TEST_F(FatalHook, NegativeRootsAreDomainErrors) {
 // included), bounds (negative, zero, large enough for the cap), windows
 // whose edges are spacings of planes or one ulp beside them, empty and NaN
 // windows, wavelengths at and beyond the limit, for each vector width.  The whole table (indices,
-// spacings and angles by bit pattern) and the end of the walk must agree.
+// spacings and angles by bit pattern) and the end of the walk must agree.  Every row the fast
+// walk leaves out must hold no plane whose spacing lies in the window or whose root fails.
+struct SkippedRow {
+    int h, k, l_first, l_last;
+    bool twins;
+};
+std::vector<SkippedRow> g_skipped_rows;
+
 TEST_F(FatalHook, FastWalkMatchesReference) {
+    observe_skipped_rows([](int h, int k, int l_first, int l_last, bool twins) {
+        g_skipped_rows.push_back({h, k, l_first, l_last, twins});
+    });
     // Both vector widths: SSE2, and the widest the processor offers.
     for (const bool baseline : {true, false}) {
         SCOPED_TRACE(baseline ? "SSE2 walk" : "widest walk");
         use_baseline_walk(baseline);
+        long skipped_rows = 0, long_rows = 0;
         std::mt19937_64 rng(20261209);
         auto uniform = [&](double lo, double hi) {
             return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(rng));
@@ -557,6 +568,7 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
             int bound[3];
             for (int& x : bound) x = pick(10) == 0 ? pick(5) - 2 : pick(13);
             if (pick(10) == 0) bound[pick(3)] = 20 + pick(25);
+            if (pick(6) == 0) bound[2] = 40 + pick(120);  // long rows: the walk may leave some out
             try {
                 set_case(a, b, c, al, be, ga, bound[0], bound[1], bound[2], 0.0f, inf, 1.5406f);
             } catch (const ProgramEnd&) {
@@ -598,7 +610,9 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
             }
 
             walk(ENUMERATE_PLANES_REFERENCE, ref);
+            g_skipped_rows.clear();
             walk(ENUMERATE_PLANES, fast);
+            long_rows += lm >= 17;
             ASSERT_EQ(fast.exit_code, ref.exit_code) << "case " << n;
             ASSERT_EQ(fast.n, ref.n) << "case " << n;
             for (int i = 0; i < MAX_PLANES; ++i) {
@@ -610,6 +624,18 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
                     << fast.theta[i] << ", reference " << name({ref.ih[i], ref.ik[i], ref.il[i]})
                     << " " << ref.d[i] << " " << ref.theta[i];
             }
+            for (const SkippedRow& row : g_skipped_rows) {
+                for (int l = row.l_first; l <= row.l_last; ++l) {
+                    for (const int sign : {1, -1}) {
+                        if (sign < 0 && (!row.twins || l == 0)) continue;
+                        const float d = spacing(row.h, row.k, sign * l);
+                        ASSERT_TRUE(d == d && !(DMIN <= d && d <= DMAX))
+                            << "case " << n << ": plane " << name({row.h, row.k, sign * l}) << " of a row left out, d "
+                            << d;
+                    }
+                }
+            }
+            skipped_rows += static_cast<long>(g_skipped_rows.size());
             with_planes += ref.n > 0;
             full += ref.n == MAX_PLANES;
             failed += ref.exit_code != -1;
@@ -620,8 +646,11 @@ TEST_F(FatalHook, FastWalkMatchesReference) {
         EXPECT_GT(full, 30);
         EXPECT_GT(failed, 30);
         EXPECT_LT(skipped, 600);
-        std::printf("cases with planes %d, full tables %d, failed roots %d, impossible cells %d\n",
-                    with_planes, full, failed, skipped);
+        EXPECT_GT(skipped_rows, 1000);
+        std::printf("cases with planes %d, full tables %d, failed roots %d, impossible cells %d, "
+                    "cases with long rows %ld, rows left out %ld\n",
+                    with_planes, full, failed, skipped, long_rows, skipped_rows);
     }
     use_baseline_walk(false);
+    observe_skipped_rows(nullptr);
 }

@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,14 +48,14 @@ int count_of(const std::string& text, const std::string& needle) {
 }
 
 // One case of the quartz example; `cases` of them make an entry data file
-// (continuation flags 1 ... 1 0).
-std::string entry_of(int cases) {
+// (continuation flags 1 ... 1 0, or all 1 when more cases follow).
+std::string entry_of(int cases, bool more_follow = false) {
     std::string text;
     for (int i = 0; i < cases; ++i) {
         text += "alpha-quartz SiO2, trigonal P3(2)21, Cu K-alpha1\n"
                 "4.9134 4.9134 5.4052 90.0 90.0 120.0\n"
                 "1 3 0 0 0 0 0  1.50 5.00  5 5 5  1.5406\n";
-        text += i + 1 < cases ? "1\n" : "0\n";
+        text += i + 1 < cases || more_follow ? "1\n" : "0\n";
     }
     return text;
 }
@@ -66,6 +67,8 @@ struct Launch {
     bool output_pipe = false;       // standard output is a pipe the test reads
     std::vector<int> closed;        // standard descriptors closed for the run
     rlim_t file_size = RLIM_INFINITY;
+    rlim_t cpu_seconds = RLIM_INFINITY;  // soft CPU time limit (SIGXCPU), no core dump
+    long alarm_us = 0;                   // SIGALRM after this many microseconds
 };
 
 Launch typed(const std::string& text) {
@@ -127,7 +130,7 @@ protected:
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGXFSZ}) signal(s, SIG_DFL);
+        for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE, SIGXFSZ, SIGALRM, SIGUSR1, SIGXCPU}) signal(s, SIG_DFL);
         int in = how.input_pipe ? in_pipe[0] : open(in_path.c_str(), O_RDONLY);
         int out = how.output_pipe ? out_pipe[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -140,6 +143,16 @@ protected:
         if (how.file_size != RLIM_INFINITY) {
             struct rlimit limit {how.file_size, how.file_size};
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (how.cpu_seconds != RLIM_INFINITY) {
+            struct rlimit cpu {how.cpu_seconds, RLIM_INFINITY}, no_core {0, 0};
+            setrlimit(RLIMIT_CPU, &cpu);
+            setrlimit(RLIMIT_CORE, &no_core);
+        }
+        if (how.alarm_us > 0) {
+            // An interval timer outlives the exec.
+            struct itimerval t {{0, 0}, {how.alarm_us / 1000000, how.alarm_us % 1000000}};
+            setitimer(ITIMER_REAL, &t, nullptr);
         }
         execl(binary.c_str(), binary.c_str(), "--console", static_cast<char*>(nullptr));
         _exit(127);
@@ -419,4 +432,155 @@ TEST_F(LoxnarFailures, BrokenConsolePipeIsAFailedWrite) {
     const std::string file = results("quartz.imp.dat");
     EXPECT_TRUE(ends_with(file, "\r\n"));
     EXPECT_GE(count_of(file, " LOXNAR RESULTS\r\n"), count_of(shown, " LOXNAR RESULTS\r\n"));
+}
+
+namespace {
+
+// The records of a results file that the console shows too, in order: the
+// stamps, the table header and the rows.
+std::vector<std::string> console_records_of(const std::string& listing) {
+    std::vector<std::string> out;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line.back() != '\r') break;  // a record cut short
+        line.pop_back();
+        const bool row = line.size() == 66 && line[32] == ':' && line[65] == ':';
+        if (row || line.rfind(" LOXNAR RESULTS", 0) == 0 || line.rfind(" DATE : ", 0) == 0 ||
+            line.rfind(" ENDING", 0) == 0)
+            out.push_back(line);
+    }
+    return out;
+}
+
+// The console's records after the banner and the prompt.
+std::vector<std::string> records_after_prompt(const std::string& console) {
+    std::vector<std::string> out;
+    const std::size_t prompt = console.find("(no extension) ??");
+    if (prompt == std::string::npos) return out;
+    std::istringstream in(console.substr(console.find('\n', prompt) + 1));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line.back() != '\r') break;
+        line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+// One case that computes for hours: bounds above the fast walk's and a
+// window that keeps no plane.
+const char kEndlessCase[] =
+    "endless\n"
+    "4.9134 4.9134 5.4052 90.0 90.0 120.0\n"
+    "0 0 0 0 0 0 0  100.0 200.0  9000 9000 9000  1.5406\n"
+    "0\n";
+
+}  // namespace
+
+// A signal that ends the process by its default action (a CPU time limit,
+// an alarm, a user signal) in the middle of a run: every record completed
+// before it is written, to the results file and to the console, and the
+// process ends by that signal.  The console then shows what the file holds,
+// less at most the record under way (before, each lost up to 64 KiB).
+TEST_F(LoxnarFailures, FatalSignalDuringARunWritesEveryRecordFirst) {
+    // The run ends in a case that computes for hours: the signal always
+    // comes before the end.
+    entry("quartz", entry_of(100000, true) + kEndlessCase);
+    struct Row {
+        const char* label;
+        int signal_number;
+        Launch how;
+    };
+    std::vector<Row> rows(3);
+    rows[0] = {"SIGALRM", SIGALRM, typed("quartz\n")};
+    rows[0].how.alarm_us = 150000;
+    rows[1] = {"SIGUSR1", SIGUSR1, typed("quartz\n")};
+    rows[2] = {"SIGXCPU", SIGXCPU, typed("quartz\n")};
+    rows[2].how.cpu_seconds = 1;
+    for (const Row& row : rows) {
+        fs::remove(dir_ / "quartz.imp.dat");
+        pid_t pid = start(row.how);
+        ASSERT_GT(pid, 0);
+        if (row.signal_number == SIGUSR1) {
+            for (int i = 0; i < 5000 && !fs::exists(dir_ / "quartz.imp.dat"); ++i) usleep(200);
+            usleep(100000);
+            kill(pid, SIGUSR1);
+        }
+        Outcome r = finish(pid, 60);
+        EXPECT_TRUE(r.killed) << row.label << ": status " << r.status;
+        EXPECT_EQ(r.status, 128 + row.signal_number) << row.label;
+        EXPECT_EQ(r.err, "") << row.label;
+        const std::vector<std::string> in_file = console_records_of(results("quartz.imp.dat"));
+        const std::vector<std::string> shown = records_after_prompt(r.out);
+        EXPECT_GT(shown.size(), 100u) << row.label;
+        const std::size_t common = std::min(in_file.size(), shown.size());
+        EXPECT_LE(std::max(in_file.size(), shown.size()) - common, 1u)
+            << row.label << ": the console shows " << shown.size() << " records, the file holds " << in_file.size();
+        EXPECT_TRUE(std::equal(shown.begin(), shown.begin() + long(common), in_file.begin())) << row.label;
+    }
+}
+
+// A run that writes and then computes for long: no record stays in memory
+// for more than half a second, so kill -9 after a pause in output loses
+// none, and a CPU time limit reached while computing ends the run by
+// SIGXCPU with every record written.
+TEST_F(LoxnarFailures, KillAfterAPauseInOutputLosesNothing) {
+    entry("quartz", entry_of(3, true) + kEndlessCase);
+    for (const bool cpu_limit : {false, true}) {
+        const char* label = cpu_limit ? "CPU limit" : "kill -9";
+        fs::remove(dir_ / "quartz.imp.dat");
+        Launch how = typed("quartz\n");
+        how.output_pipe = true;
+        if (cpu_limit) how.cpu_seconds = 1;
+        pid_t pid = start(how);
+        ASSERT_GT(pid, 0);
+        // The fourth case's start stamp reaches the console within half a
+        // second of its WRITE; the walk is under way from then on.
+        std::string shown;
+        char buffer[4096];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count_of(shown, " STARTING TIME") < 4 && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{output_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            ssize_t n = read(output_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown.append(buffer, std::size_t(n));
+        }
+        EXPECT_EQ(count_of(shown, " STARTING TIME"), 4) << label;
+        if (!cpu_limit) {
+            usleep(600000);
+            kill(pid, SIGKILL);
+        }
+        Outcome r = finish(pid, 30);
+        EXPECT_EQ(r.status, 128 + (cpu_limit ? SIGXCPU : SIGKILL)) << label;
+        const std::string file = results("quartz.imp.dat");
+        EXPECT_EQ(count_of(file, " LOXNAR RESULTS\r\n"), 4) << label;
+        EXPECT_TRUE(ends_with(file, " LAMBDA =  1.5406\r\n\r\n")) << label << ": " << file.substr(file.size() - 80);
+    }
+}
+
+// Standard output and standard error on one file or one pipe (2>&1): the
+// diagnostic that ends the run comes after every console record written
+// before it, and nothing follows it.
+TEST_F(LoxnarFailures, DiagnosticFollowsTheConsoleRecordsOnOneStream) {
+    entry("bad", "one\n4 4 4 90 90 90\n0 0 0 0 0 0 0 1 5 2 2 2 1.5406\n1\ntwo\n4 x 4 90 90 90\n");
+    const std::string tail = " LOXNAR RESULTS\r\n";
+    const std::string message = "forrtl: severe (59): list-directed I/O syntax error, unit 10, file " +
+                                (dir_ / "bad.dat").string() + "\r\n";
+    for (const bool piped : {false, true}) {
+        fs::remove(dir_ / "bad.imp.dat");
+        const std::string both = (dir_ / "both.txt").string();
+        const std::string binary = LOXNAR_BINARY_DIR "/loxnar";
+        const std::string command = "cd '" + dir_.string() + "' && echo bad | '" + binary + "' --console " +
+                                    (piped ? "2>&1 | cat > '" + both + "'" : "> '" + both + "' 2>&1");
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status)) << piped;
+        if (!piped) {
+            EXPECT_EQ(WEXITSTATUS(status), 59);
+        }
+        const std::string out = read_file(both);
+        EXPECT_EQ(count_of(out, " LOXNAR RESULTS\r\n"), 2) << piped;
+        EXPECT_EQ(count_of(out, "forrtl"), 1) << piped;
+        EXPECT_TRUE(ends_with(out, " STARTING TIME :  " + out.substr(out.size() - message.size() - 12, 12) + message))
+            << piped << ": " << out.substr(out.size() - 200);
+    }
 }

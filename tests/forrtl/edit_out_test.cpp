@@ -524,3 +524,24 @@ TEST(EditOutput, WideRealFieldsAreExact) {
 }
 
 }  // namespace
+
+// The multiplication that divides by 10^D, for every D the F fields use:
+// the powers of ten and their neighbours, the top of the range and random
+// values below 2^62.
+template <int D>
+void check_divide_by_pow10(std::mt19937_64& random) {
+    const std::uint64_t p = forrtl::edit_detail::kPow10[D];
+    std::vector<std::uint64_t> values = {0, 1, p - 1, p, p + 1, 2 * p - 1, (std::uint64_t(1) << 62) - 1,
+                                         (std::uint64_t(1) << 62) - p, (std::uint64_t(1) << 62) / p * p};
+    for (int i = 0; i < 20000; ++i) values.push_back(random() >> 2);
+    for (std::uint64_t v : values) {
+        ASSERT_EQ(forrtl::edit_detail::divide_by_pow10<D>(v), v / p) << "D " << D << ", v " << v;
+    }
+}
+
+TEST(EditOutput, DivisionByPowersOfTen) {
+    std::mt19937_64 random(62);
+    [&]<int... D>(std::integer_sequence<int, D...>) {
+        (check_divide_by_pow10<D>(random), ...);
+    }(std::make_integer_sequence<int, 10>{});
+}

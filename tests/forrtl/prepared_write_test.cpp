@@ -77,16 +77,7 @@ static_assert(!kOnlyTextWrite.runs && kMismatchWrite.runs);
 // branch.
 template <const auto& P>
 int called_write(int unit, std::uint32_t flags, const std::array<const void*, P.item_count>& addresses) {
-    std::vector<Items> calls(P.item_count ? P.item_count : 1);
-    for (std::size_t i = 0; i < P.item_count; ++i) {
-        const ItemShape& shape = P.shapes[i];
-        Items& call = calls[i];
-        if (shape.kind == 3) call.scalar(shape.type, addresses[i]);
-        if (shape.kind == 4) call.chars(static_cast<const char*>(addresses[i]), shape.element);
-        if (shape.kind == 5) call.array(shape.type, addresses[i], std::int64_t(shape.element) * shape.count);
-        if (i + 1 < P.item_count) call.more();
-    }
-    calls.back().end();
+    const std::vector<Items> calls = stmt_test::item_calls(P.shapes, addresses.data());
     int result = format_write_begin(unit, flags, P.program, 0, calls[0].l(), calls[0].a());
     for (std::size_t i = 1; i < calls.size() && result == 0; ++i) result = format_write_item(calls[i].l(), calls[i].a());
     return result;

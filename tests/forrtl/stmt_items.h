@@ -78,6 +78,24 @@ struct Items {
     const ArgWord* a() const { return args.empty() ? nullptr : args.data(); }
 };
 
+// The item calls of a prepared statement's items as begin and item calls
+// take them: one item a call, more to come after all but the last (a
+// statement without items gets one call with the end only).
+template <class Shapes, class Address>
+std::vector<Items> item_calls(const Shapes& shapes, const Address* addresses) {
+    std::vector<Items> calls(shapes.size() ? shapes.size() : 1);
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const auto& shape = shapes[i];
+        Items& call = calls[i];
+        if (shape.kind == 3) call.scalar(shape.type, addresses[i]);
+        if (shape.kind == 4) call.chars(static_cast<const char*>(addresses[i]), shape.element);
+        if (shape.kind == 5) call.array(shape.type, addresses[i], std::int64_t(shape.element) * shape.count);
+        if (i + 1 < shapes.size()) call.more();
+    }
+    calls.back().end();
+    return calls;
+}
+
 // A character area of `records` records of `length` characters, filled with
 // '#' so that untouched positions show.
 struct Area {

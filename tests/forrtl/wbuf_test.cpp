@@ -1,20 +1,29 @@
-// Write-behind buffering of output records on disk files: the same bytes
-// reach the file as when every record is written on its own, and the
-// buffered records are on disk at every point where something else may
-// look at the file.
+// Write-behind buffering of output records on disk files and on standard
+// output that is no terminal: the same bytes reach the file as when every
+// record is written on its own, the buffered records are out at every
+// point where something else may look at the file, a record is handed to
+// the system within half a second, and a signal that ends the process
+// writes every completed record first.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "for_diags.h"
 #include "for_open_params.h"
+#include "for_startup.h"
 #include "for_stop.h"
 #include "for_wbuf.h"
 #include "unit_fixture.h"
@@ -371,6 +380,252 @@ TEST_F(WbufTest, UnitsOnStandardOutputShareOneBlock) {
     EXPECT_NE(got.find("six"), std::string::npos) << visible(got);
     EXPECT_LT(got.find("six"), got.find("print")) << visible(got);
     EXPECT_LT(got.find("print"), got.find("six again")) << visible(got);
+}
+
+// ---------------------------------------------------------------------------
+// Standard output, signals and the half-second bound.
+
+// Standard output is buffered like a disk file unless it is a terminal,
+// whose records go out one by one as they are written.
+TEST_F(WbufTest, StandardOutputIsBufferedUnlessATerminal) {
+    struct Row {
+        const char* label;
+        std::function<int()> open_target;  // the descriptor standard output becomes
+        bool buffered;
+    };
+    const Row rows[] = {
+        {"regular file", [] { return open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600); }, true},
+        {"pipe",
+         [] {
+             int p[2];
+             if (pipe(p) != 0) return -1;
+             return p[1];  // the read end stays open: writes do not fail
+         },
+         true},
+        {"/dev/null", [] { return open("/dev/null", O_WRONLY); }, true},
+        {"terminal",
+         [] {
+             int master = posix_openpt(O_RDWR | O_NOCTTY);
+             if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
+             return open(ptsname(master), O_RDWR | O_NOCTTY);
+         },
+         false},
+    };
+    for (const Row& row : rows) {
+        auto child = [&] {
+            int fd = row.open_target();
+            if (fd < 0) _exit(2);
+            dup2(fd, STDOUT_FILENO);
+            if (write_records(6, {"one"}) != 0) _exit(3);
+            _exit(has_block(6) ? 10 : 11);
+        };
+        EXPECT_EXIT(child(), ::testing::ExitedWithCode(row.buffered ? 10 : 11), "") << row.label;
+    }
+}
+
+// With standard output and standard error on one pipe or file (2>&1),
+// records, unit 0's records and diagnostics come out in the order the
+// program made them.
+TEST_F(WbufTest, StandardErrorAndOutputKeepTheirOrder) {
+    const char* kinds[] = {"pipe", "file"};
+    for (const char* kind : kinds) {
+        int p[2] = {-1, -1};
+        const bool piped = std::strcmp(kind, "pipe") == 0;
+        if (piped) {
+            ASSERT_EQ(pipe(p), 0);
+        }
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int fd = piped ? p[1] : open("both.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            if (write_records(6, {"a"}) != 0 || write_records(0, {"b"}) != 0 || write_records(6, {"c"}) != 0)
+                _exit(2);
+            for_report(make_status(SEV_INFO, 5), 2, 21, "x.dat");
+            if (write_records(6, {"d"}) != 0) _exit(3);
+            for_report_system_error("forrtl", ENOENT);
+            if (write_records(6, {"e"}) != 0) _exit(4);
+            for_stop(nullptr, 0, kCalculatorFlags, 0, 0);
+        }
+        if (piped) close(p[1]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind;
+        std::string got;
+        if (piped) {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(p[0], buffer, sizeof buffer)) > 0) got.append(buffer, std::size_t(n));
+            close(p[0]);
+        } else {
+            got = slurp("both.txt");
+        }
+        EXPECT_EQ(visible(got), visible("a\r\nb\r\nc\r\n"
+                                        "forrtl: info (5): requested disposition modified, file not deleted, unit 21, "
+                                        "file x.dat\r\n"
+                                        "d\r\nforrtl: No such file or directory\r\ne\r\n"))
+            << kind;
+    }
+}
+
+namespace {
+
+// A count the child keeps where the parent reads it after the child is gone.
+struct SharedCount {
+    std::atomic<long>* value;
+    SharedCount() {
+        void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        value = page == MAP_FAILED ? nullptr : new (page) std::atomic<long>(0);
+    }
+    ~SharedCount() {
+        if (value) munmap(value, 4096);
+    }
+};
+
+long records_in(const std::string& text) {
+    long n = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++n;
+    return n;
+}
+
+// Waits for the child at most `seconds`, then kills it; its wait status.
+int wait_at_most(pid_t pid, int seconds) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return status;
+}
+
+// In the child: standard output to `file`, no core dumps, the run-time's
+// signal handling as a run starts it.
+void start_child_run(const char* file) {
+    struct rlimit no_core {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    int fd = open(file, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+    for_install_console_handler();
+}
+
+}  // namespace
+
+// A signal whose default action ends the process, left at its default by
+// the program: the records held back are written, then the process ends by
+// the same signal.  The child writes each record to a file unit and to
+// standard output (a file, so buffered too) and counts the records done;
+// at its end both hold every counted record (and at most the one under
+// way).  Without the flush each loses what its last block held.
+TEST_F(WbufTest, FatalSignalWritesEveryCompletedRecordFirst) {
+    struct Row {
+        const char* label;
+        int signal_number;
+        std::function<void()> in_child;  // arms the signal in the child
+        bool sent_by_parent;
+    };
+    const Row rows[] = {
+        {"SIGXCPU (CPU time limit)", SIGXCPU,
+         [] {
+             struct rlimit cpu {1, RLIM_INFINITY};
+             setrlimit(RLIMIT_CPU, &cpu);
+         },
+         false},
+        {"SIGALRM", SIGALRM,
+         [] {
+             struct itimerval t {{0, 0}, {0, 300000}};
+             setitimer(ITIMER_REAL, &t, nullptr);
+         },
+         false},
+        {"SIGVTALRM", SIGVTALRM,
+         [] {
+             struct itimerval t {{0, 0}, {0, 300000}};
+             setitimer(ITIMER_VIRTUAL, &t, nullptr);
+         },
+         false},
+        {"SIGUSR1", SIGUSR1, [] {}, true},
+        {"real-time signal", SIGRTMIN + 3, [] {}, true},
+        {"SIGABRT (abort)", SIGABRT, [] {}, false},
+    };
+    for (const Row& row : rows) {
+        SharedCount done;
+        ASSERT_NE(done.value, nullptr);
+        std::remove("sig.dat");
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            start_child_run("sig.out");
+            if (open_unit(30, Keywords().text(KW_FILE, "sig.dat")) != 0) _exit(2);
+            row.in_child();
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            for (long n = 0;; ++n) {
+                const std::string text = "record " + std::to_string(n);
+                if (write_records(30, {text}) != 0 || write_records(6, {text}) != 0) _exit(3);
+                done.value->store(n + 1);
+                if (row.signal_number == SIGABRT && n == 30000) abort();
+                if (n % 4096 == 0 && std::chrono::steady_clock::now() > give_up) _exit(99);
+            }
+        }
+        if (row.sent_by_parent) {
+            while (done.value->load() < 20000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            kill(pid, row.signal_number);
+        }
+        const int status = wait_at_most(pid, 40);
+        ASSERT_TRUE(WIFSIGNALED(status)) << row.label << ": status " << status;
+        EXPECT_EQ(WTERMSIG(status), row.signal_number) << row.label;
+        const long counted = done.value->load();
+        const std::string file = slurp("sig.dat"), console = slurp("sig.out");
+        EXPECT_GE(records_in(file), counted) << row.label;
+        EXPECT_LE(records_in(file), counted + 1) << row.label;
+        EXPECT_GE(records_in(console), counted) << row.label;
+        EXPECT_LE(records_in(console), counted + 1) << row.label;
+        EXPECT_TRUE(file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0) << row.label;
+    }
+}
+
+// A program that writes and then computes (or waits) keeps no record in
+// memory longer than half a second: kill -9 after a pause in output loses
+// none, on a disk file and on standard output through a pipe.
+TEST_F(WbufTest, KillAfterAPauseInOutputLosesNothing) {
+    SharedCount done;
+    ASSERT_NE(done.value, nullptr);
+    int console[2];
+    ASSERT_EQ(pipe(console), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(console[1], STDOUT_FILENO);
+        close(console[0]);
+        close(console[1]);
+        if (open_unit(30, Keywords().text(KW_FILE, "paused.dat")) != 0) _exit(2);
+        for (int n = 0; n < 300; ++n) {
+            const std::string text = "record " + std::to_string(n);
+            if (write_records(30, {text}) != 0 || write_records(6, {text}) != 0) _exit(3);
+        }
+        if (!has_block(30) || !has_block(6)) _exit(4);
+        done.value->store(300);
+        for (;;) pause();
+    }
+    close(console[1]);
+    while (done.value->load() < 300 && waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    kill(pid, SIGKILL);
+    const int status = wait_at_most(pid, 10);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    std::string shown;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(console[0], buffer, sizeof buffer)) > 0) shown.append(buffer, std::size_t(n));
+    close(console[0]);
+    EXPECT_EQ(records_in(slurp("paused.dat")), 300);
+    EXPECT_EQ(records_in(shown), 300);
 }
 
 }  // namespace
