@@ -199,6 +199,12 @@ struct FormatState {
         std::uint16_t count;  // remaining repeat count
         std::uint16_t loop;   // offset of the item after the group's opening item
     } stack[kFormatMaxDepth];
+    // The open levels, from the outermost, whose current repetition has
+    // done something: handed a descriptor back, moved the position or
+    // evaluated an expression.  A repetition of a deeper level has done
+    // nothing, and the next ones would do nothing either: at its group end
+    // the level is left at once, however many repetitions remain.
+    std::uint8_t acting_levels;
     std::uint8_t category;  // of the descriptor last handed back
     std::int32_t repeat;    // remaining repetitions of the current data descriptor
     std::int32_t w;

@@ -81,6 +81,10 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             w = le32(item + 8);
             const std::uint8_t flags = item[1];
             if (flags) {
+                // An expression is evaluated on every repetition (its
+                // routine may count the calls): the group is not crossed
+                // in one step.
+                state.acting_levels = state.depth;
                 size = kLongItemVfeSize;
                 const std::uint8_t* refs = item + kLongItemSize;
                 Status status = 0;
@@ -138,6 +142,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_FORMAT_END:
             state.current = state.program + state.reversion;
             state.depth = 0;
+            state.acting_levels = 0;
             state.category = FC_FORMAT_END;
             return FormatStep{0, FC_FORMAT_END};
         case FC_GROUP_BEGIN: {
@@ -153,11 +158,14 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_GROUP_END: {
             if (state.depth == 0) return fail(MSG_FORMAT_SYNTAX);
             FormatState::Level& level = state.stack[state.depth - 1];
-            if (level.count <= 1) {
+            // A repetition that did nothing: so would the remaining ones.
+            if (level.count <= 1 || state.acting_levels < state.depth) {
                 --state.depth;
+                if (state.acting_levels > state.depth) state.acting_levels = state.depth;
                 state.current = next;
             } else {
                 --level.count;
+                state.acting_levels = state.depth - 1;
                 state.current = state.program + level.loop;
             }
             continue;
@@ -172,17 +180,20 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_T:
         case FC_TL:
         case FC_TR:
+            state.acting_levels = state.depth;
             move(category, category == FC_X ? repeat : w);
             break;
         case FC_Q:
         case FC_DOLLAR:
         case FC_COLON:
         case FC_SLASH:
+            state.acting_levels = state.depth;
             state.current = next;
             state.category = category;
             state.repeat = repeat;
             return FormatStep{0, category};
         case FC_LITERAL:
+            state.acting_levels = state.depth;
             state.current = next;
             state.category = category;
             // Program storage is writable by contract: a READ stores into it.
@@ -191,6 +202,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             return FormatStep{0, category};
         default:
             if (category < FC_A0 || category > FC_ESE) return fail(MSG_FORMAT_SYNTAX);
+            state.acting_levels = state.depth;
             state.current = next;
             state.category = category;
             state.repeat = repeat;

@@ -434,6 +434,45 @@ TEST(FormatWalk, GroupCountZeroRunsOnce) {
     EXPECT_EQ(pair_items(program.data(), 2), "I2 | I2 <end>");
 }
 
+// A group that hands nothing back and moves nothing does nothing however
+// often it repeats: the walk leaves it after one repetition, so counts of
+// up to 32767 at eight levels cost no time, and the trace, the modes and
+// the reversion are those of the whole walk.  Groups that write, move or
+// end records still repeat.
+TEST(FormatWalk, EmptyGroupsAreCrossedAtOnce) {
+    const std::string deep = "(32767(32767(32767(32767(32767(32767(32767()))))))))";
+    struct Row {
+        std::string text;
+        int items;
+        std::string trace;
+    };
+    const Row rows[] = {
+        {"(326(3263((3263()3())))3()))", 1, "error 60"},
+        {deep, 1, "error 60"},
+        {deep, 0, "<end>"},
+        {"(I2,32767(32767(32767(BN,SP,3P))))", 1, "I2 <end>"},
+        {"(32767(32767(32767())),I2)", 2, "I2 | I2 <end>"},
+        {"(2(I1,32767()),I2)", 3, "I1 I1 I2 <end>"},
+        {"(3(2(),2X))", 0, "2X 2X 2X <end>"},
+        {"(2(3(),'a'),2(/))", 0, "[a] [a] / / <end>"},
+        {"(2(2(:)),I1)", 2, ": : : : I1 | : : : : I1 <end>"},
+    };
+    for (const Row& row : rows) {
+        Compiled c(row.text);
+        ASSERT_EQ(c.status, 0u) << row.text << " " << c.report;
+        FormatState state;
+        EXPECT_EQ(pair_items(c.program, row.items, nullptr, &state), row.trace) << row.text;
+        if (row.text.find("BN,SP,3P") != std::string::npos) {
+            EXPECT_EQ(state.blank, BLANK_BN) << row.text;
+            EXPECT_EQ(state.sign, SIGN_SP) << row.text;
+            EXPECT_EQ(state.scale, 3) << row.text;
+        }
+    }
+    // The walk of a prepared program at compile time takes the same way.
+    constexpr auto kPrepared = format_program<"(32767(32767(32767(32767()))),I2)">();
+    EXPECT_EQ(pair_items(kPrepared.data(), 2), "I2 | I2 <end>");
+}
+
 // ---------------------------------------------------------------------------
 // Variable format expressions
 
@@ -513,6 +552,21 @@ TEST(FormatExpressions, RangesAndError68) {
     FormatStep step = next_descriptor(after, nullptr);
     EXPECT_EQ(step.status, 0u);
     EXPECT_EQ(step.category, FC_I);
+}
+
+// An expression in an otherwise empty group is evaluated on every
+// repetition, as its routine may count on.
+TEST(FormatExpressions, EvaluatedOnEveryRepetition) {
+    static std::int32_t calls;
+    calls = 0;
+    const FormatExpression table[] = {{nullptr, nullptr, nullptr},
+                                      {nullptr, [](void*) { return ++calls; }, nullptr}};
+    const auto program = join({long_item(1, 1, 0), long_item(3, 5, 0), vfe_item(10, VFE_W, 1, 0),
+                               long_item(4, 1, 0), long_item(36, 1, 2), long_item(2, 1, 0)});
+    FormatState state;
+    EXPECT_EQ(pair_items(program.data(), 1, table, &state), "I2 <end>");
+    EXPECT_EQ(calls, 5);
+    EXPECT_EQ(state.scale, 5);
 }
 
 TEST(FormatExpressions, ValueKinds) {

@@ -207,6 +207,7 @@ TEST(FormatWrite, StatementErrors) {
     } rows[] = {
         {"('only text')", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
         {"()", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
+        {"(326(3263((3263()3())))3()))", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
         {"(I4)", Items().r4(&x), MSG_FORMAT_TYPE_MISMATCH},
         {"(F6)", Items().r4(&x), MSG_FORMAT_SYNTAX},
         {"(A)", Items().chars("longer than the record", 22), MSG_RECORD_OVERFLOW},
