@@ -237,7 +237,7 @@ int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, con
     }
     if (status_code == DISP_KEEP && lub->scratch)
         return for_handle_io_error(IOERR_RELEASE, status_of(MSG_INCONSISTENT_OPEN_CLOSE), lub);
-    if (status_code == DISP_DELETE && lub->read_only)
+    if (status_code == DISP_DELETE && lub->read_only && !lub->read_only_by_kind)
         return for_handle_io_error(IOERR_RELEASE, status_of(MSG_INCONSISTENT_OPEN_CLOSE), lub);
 
     s = for_close_connection(lub, status_code);

@@ -126,6 +126,7 @@ struct Lub {
     char* spool_path;         // printer devices: the spool file handed to lp at close
     bool nonadvancing_open;   // a non-advancing READ or WRITE left the current record open
     std::int8_t write_behind; // entry of the write-behind table holding this unit's output (from 1), 0 none
+    bool read_only_by_kind;   // read-only for being a FIFO or device, not by ACTION: it may still be deleted
 };
 
 // Statement kinds passed to unit lookup (1 to 38).  Kinds that transfer

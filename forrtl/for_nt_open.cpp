@@ -154,6 +154,27 @@ int close_as_directory(int fd) {
     return -1;
 }
 
+// A FIFO, or a device that is no terminal, connected without ACTION by a
+// statement that does not write to it, is opened for reading only: opened
+// for reading and writing the program would be the FIFO's own writer and
+// never see its end.  The open does not wait for a writer to come; the
+// first read waits instead (poll), where the end of the run can cut the
+// wait short.  -1 for a regular file, a directory, a terminal or a name
+// that cannot be opened so: the caller opens it as any other file.
+int open_for_reading_only(const char* path, int flags) {
+    struct stat st;
+    if (stat(path, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return -1;
+    int fd = open(path, flags | O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat opened;
+    if (isatty(fd) || fstat(fd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 Status make_scratch(const OpenParams& params, ResolvedName& out) {
     char dir[kMaxName + 1];
     int dir_length = 0;
@@ -463,10 +484,18 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             else if (st != ST_OLD && !lub->read_only) flags |= O_CREAT;
         }
         if (st == ST_OLD) lub->must_exist = true;
+        if (code == -1 && access_code == 0 && !params.writes && !lub->read_only &&
+            (st == 0 || st == ST_OLD || st == ST_UNKNOWN)) {
+            fd = open_for_reading_only(path, flags);
+            if (fd >= 0) {
+                lub->read_only = true;
+                lub->read_only_by_kind = true;
+            }
+        }
         // A serial line would wait for its carrier: open without waiting,
         // then make the descriptor blocking for the transfers.
         if (code != -1) flags |= O_NONBLOCK;
-        fd = open(path, flags | acc, 0666);
+        if (fd < 0) fd = open(path, flags | acc, 0666);
         if (fd >= 0 && is_directory(fd)) fd = close_as_directory(fd);
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == EISDIR) && access_code == 0 &&
             !lub->read_only) {
@@ -497,6 +526,18 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
     if (fstat(fd, &info) == 0) lub->char_device = S_ISCHR(info.st_mode);
     lub->seekable = !lub->char_device && lseek(fd, 0, SEEK_CUR) >= 0;
     return 0;
+}
+
+void for_writable_on_first_write(Lub* lub) {
+    if (!lub->read_only_by_kind || lub->records > 1 || lub->rec.ahead_count > 0) return;
+    int fd = open(lub->name, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (dup3(fd, lub->handle, O_CLOEXEC) >= 0) {
+        lub->read_only = false;
+        lub->read_only_by_kind = false;
+    }
+    close(fd);
 }
 
 bool same_connection(const Lub* lub, const ResolvedName& name) {

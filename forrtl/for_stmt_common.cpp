@@ -217,11 +217,12 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     // a unit connected now may share a device with a pending record.
     const bool opened = !lub->connected;
     if (opened) {
-        s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
+        s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED, for_write);
         if (s) return s;
     }
     if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);
     if (lub->form != FORM_FORMATTED) return status_of(MSG_FORMATTED_TO_UNFORMATTED);
+    if (for_write && lub->read_only_by_kind) for_writable_on_first_write(lub);
     if (for_write && lub->read_only) return status_of(MSG_WRITE_READONLY);
     if (opened) {
         s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);

@@ -71,7 +71,7 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
     }
     for_copy_statement_options(lub, flags);
     if (!lub->connected) {
-        status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED);
+        status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED, true);
         if (status != 0) {
             for_handle_io_error(IOERR_CLEAR_RELEASE, status, lub);
             return;

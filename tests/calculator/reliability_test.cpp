@@ -420,3 +420,65 @@ TEST_F(LoxnarFailures, BrokenConsolePipeIsAFailedWrite) {
     EXPECT_TRUE(ends_with(file, "\r\n"));
     EXPECT_GE(count_of(file, " LOXNAR RESULTS\r\n"), count_of(shown, " LOXNAR RESULTS\r\n"));
 }
+
+namespace {
+
+// Opens the FIFO `path` for writing once a reader has it open (at most
+// `seconds` later), writes `text` and closes it.  False when no reader came.
+bool feed_fifo(const fs::path& path, const std::string& text, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int fd = -1;
+    while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && errno == ENXIO &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (fd < 0) return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return written;
+}
+
+// Reads the program's console pipe until `text` has been shown.
+bool shown_on(int output, const std::string& text) {
+    std::string shown;
+    char buffer[256];
+    while (shown.find(text) == std::string::npos) {
+        const ssize_t n = read(output, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        shown.append(buffer, std::size_t(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+// An entry data file that is a FIFO is read, not written: when its writer
+// closes early the run ends with end-of-file (24) on unit 10, as for a
+// short file.  While no writer has come the run waits, and a console
+// event or SIGTERM still ends it with its status and message.
+TEST_F(LoxnarFailures, FifoEntryFileEndsAtItsWritersEndOrAtAnEvent) {
+    ASSERT_EQ(mkfifo((dir_ / "e.dat").c_str(), 0600), 0);
+    pid_t pid = start(typed("e\n"));
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(feed_fifo(dir_ / "e.dat", "title\n4 4 4 90 90 90\n", 20));
+    Outcome r = finish(pid, 20);
+    EXPECT_EQ(r.status, 24) << r.err;
+    EXPECT_TRUE(ends_with(r.err, "forrtl: severe (24): end-of-file during read, unit 10, file " +
+                                     (dir_ / "e.dat").string() + "\r\n"))
+        << r.err;
+    EXPECT_EQ(count_of(results("e.imp.dat"), "title"), 1);
+
+    for (const EventSignal& ev : {kEventSignals[0], kEventSignals[3]}) {
+        fs::remove(dir_ / "e.imp.dat");
+        Launch how = typed("e\n");
+        how.output_pipe = true;
+        pid = start(how);
+        ASSERT_GT(pid, 0);
+        // The start stamp comes just before the READ of the title.
+        EXPECT_TRUE(shown_on(output_, "STARTING TIME")) << ev.signal_number;
+        kill(pid, ev.signal_number);
+        r = finish(pid, 10);
+        EXPECT_EQ(r.status, ev.status) << ev.signal_number << r.err;
+        EXPECT_EQ(r.err, ev.message) << ev.signal_number;
+        EXPECT_TRUE(fs::is_fifo(dir_ / "e.dat"));
+    }
+}

@@ -424,6 +424,64 @@ TEST_F(UnitsTest, DirectoryWhereAFileIsExpected) {
     EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "d.dat"), kBranch | SF_COMPAT_NUMBERING), 600);
 }
 
+// A formatted WRITE of one record (A) with an error branch.
+int write_statement(std::int32_t unit, const std::string& text) {
+    static const char kFormat[] = "(A)";
+    const std::uint8_t items[] = {TYPE_CHARACTER, 4, ITEM_END_OF_LIST, 0};
+    const ArgWord args[] = {text.size(), reinterpret_cast<ArgWord>(text.data())};
+    return format_write_begin(unit, kBranch | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(kFormat), 3,
+                              items, args);
+}
+
+// A FIFO, or a device that is no terminal, connected without ACTION is
+// read-only unless its first statement writes: opened for writing too, the
+// program would be the FIFO's own writer and never see its end.  The OPEN
+// does not wait for a writer; the records a writer gives end with
+// end-of-file (24) once it closes.  A first WRITE makes the unit writable
+// as before; such a unit may be deleted.
+TEST_F(UnitsTest, FifosAndDevicesWithoutActionAreReadUnlessWritten) {
+    char action[9];
+    auto action_of = [&](std::int32_t unit) {
+        EXPECT_EQ(inquire(unit, Keywords().out_text(KW_ACTION, action, sizeof action)), 0);
+        return std::string(action, sizeof action);
+    };
+    ASSERT_EQ(mkfifo("e.dat", 0600), 0);
+    ASSERT_EQ(open_unit(10, Keywords().text(KW_FILE, "e.dat").text(KW_STATUS, "old")), 0);
+    EXPECT_EQ(action_of(10), "READ     ");
+    const int writer = open("e.dat", O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "title\n4 4 4\n", 12), 12);
+    close(writer);
+    std::vector<std::string> got;
+    EXPECT_EQ(read_records(10, 3, got), status_of(MSG_END_OF_FILE));
+    EXPECT_EQ(got, (std::vector<std::string>{"title", "4 4 4"}));
+    EXPECT_EQ(write_statement(10, "x"), MSG_WRITE_READONLY);
+    EXPECT_EQ(close_unit(10, Keywords().text(KW_DISPOSE, "delete")), 0);
+    EXPECT_FALSE(exists("e.dat"));
+
+    // A device: /dev/null reads as an empty file.
+    ASSERT_EQ(open_unit(11, Keywords().text(KW_FILE, "/dev/null")), 0);
+    EXPECT_EQ(action_of(11), "READ     ");
+    EXPECT_EQ(read_records(11, 1, got), status_of(MSG_END_OF_FILE));
+    EXPECT_EQ(close_unit(11), 0);
+
+    // Written first, the unit reads and writes as before; ACTION decides as
+    // for any file.
+    ASSERT_EQ(mkfifo("out.fifo", 0600), 0);
+    const int reader = open("out.fifo", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(open_unit(12, Keywords().text(KW_FILE, "out.fifo")), 0);
+    ASSERT_EQ(write_statement(12, "record"), 0);
+    EXPECT_EQ(action_of(12), "READWRITE");
+    char bytes[16] = {};
+    EXPECT_EQ(read(reader, bytes, sizeof bytes), 8);
+    EXPECT_EQ(std::string(bytes), "record\r\n");
+    EXPECT_EQ(close_unit(12), 0);
+    ASSERT_EQ(open_unit(13, Keywords().text(KW_FILE, "/dev/null").text(KW_ACTION, "readwrite")), 0);
+    EXPECT_EQ(action_of(13), "READWRITE");
+    close(reader);
+}
+
 TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
     // Without a port the OPEN fails with "no such device"; with one it
     // connects without waiting for a carrier.
