@@ -111,12 +111,15 @@ Status for_close_connection(Lub* lub, int status_code) {
         lub->system_error = errno;
         if (result == 0) result = status_of(MSG_CLOSE_ERROR);
     }
+    // Held until the file is deleted: no other process takes it meanwhile.
+    for_unshare_file(lub);
     return result;
 }
 
 void for_clear_connection(Lub* lub) {
     for_wbuf_detach(lub);
     for_detach_device(lub);
+    for_unshare_file(lub);
     if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) {
         // A connection that failed half-way: a scratch file made for it goes too.
         close(lub->handle);

@@ -66,6 +66,8 @@ struct Launch {
     bool output_pipe = false;       // standard output is a pipe the test reads
     std::vector<int> closed;        // standard descriptors closed for the run
     rlim_t file_size = RLIM_INFINITY;
+    std::vector<std::string> env;   // NAME=value settings added to the environment
+    std::string logs = "std";       // the console and diagnostics go to <logs>out.txt and <logs>err.txt
 };
 
 Launch typed(const std::string& text) {
@@ -106,10 +108,14 @@ protected:
         if (how.input_pipe && pipe(in_pipe) != 0) return -1;
         if (how.output_pipe && pipe(out_pipe) != 0) return -1;
         const std::string in_path = (dir_ / "stdin.txt").string();
-        const std::string out_path = (dir_ / "stdout.txt").string();
-        const std::string err_path = (dir_ / "stderr.txt").string();
+        const std::string out_path = (dir_ / (how.logs + "out.txt")).string();
+        const std::string err_path = (dir_ / (how.logs + "err.txt")).string();
         const std::string binary = LOXNAR_BINARY_DIR "/loxnar";
         const std::string cwd = where.string();
+        std::vector<char*> envp;
+        for (const std::string& setting : how.env) envp.push_back(const_cast<char*>(setting.c_str()));
+        for (char** e = environ; *e; ++e) envp.push_back(*e);
+        envp.push_back(nullptr);
         pid_t pid = fork();
         if (pid != 0) {
             if (how.input_pipe) {
@@ -141,12 +147,13 @@ protected:
             struct rlimit limit {how.file_size, how.file_size};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        execl(binary.c_str(), binary.c_str(), "--console", static_cast<char*>(nullptr));
+        char* const argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>("--console"), nullptr};
+        execve(binary.c_str(), argv, envp.data());
         _exit(127);
     }
 
     // Waits for the program, killing it after `seconds`.
-    Outcome finish(pid_t pid, int seconds = 60) {
+    Outcome finish(pid_t pid, int seconds = 60, const std::string& logs = "std") {
         Outcome o;
         int status = 0;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -164,12 +171,12 @@ protected:
         if (input_ >= 0) close(input_);
         if (output_ >= 0) close(output_);
         input_ = output_ = -1;
-        o.out = read_file(dir_ / "stdout.txt");
-        o.err = read_file(dir_ / "stderr.txt");
+        o.out = read_file(dir_ / (logs + "out.txt"));
+        o.err = read_file(dir_ / (logs + "err.txt"));
         return o;
     }
 
-    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder)); }
+    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder), 60, how.logs); }
 
     // A tmpfs of `kib` KiB mounted on a folder of the test; empty when the
     // machine does not let the test mount one.
@@ -480,5 +487,59 @@ TEST_F(LoxnarFailures, FifoEntryFileEndsAtItsWritersEndOrAtAnEvent) {
         EXPECT_EQ(r.status, ev.status) << ev.signal_number << r.err;
         EXPECT_EQ(r.err, ev.message) << ev.signal_number;
         EXPECT_TRUE(fs::is_fifo(dir_ / "e.dat"));
+    }
+}
+
+// Two runs of the same entry at once: the first holds its entry data file
+// and its results file (a long run, its console a pipe the test reads only
+// later); the second finds the entry data file in use, stops at its OPEN
+// with "open failure" (30), the system's text first, and touches nothing.
+// The first writes its whole listing and ends with 0.  A first run killed
+// with SIGKILL leaves no lock behind: the next run takes the files.
+TEST_F(LoxnarFailures, SecondRunOfTheSameEntryStopsAndTheFirstKeepsItsListing) {
+    entry("e", entry_of(300));
+    for (bool crash : {false, true}) {
+        const std::string label = crash ? "first run killed" : "first run going on";
+        fs::remove(dir_ / "e.imp.dat");
+        Launch first = typed("e\n");
+        first.output_pipe = true;
+        first.logs = "first";
+        const pid_t a = start(first);
+        ASSERT_GT(a, 0);
+        const int a_console = output_;
+        output_ = -1;
+        for (int i = 0; i < 5000 && !fs::exists(dir_ / "e.imp.dat"); ++i) usleep(1000);
+        ASSERT_TRUE(fs::exists(dir_ / "e.imp.dat")) << label;
+        if (crash) {
+            kill(a, SIGKILL);
+            output_ = a_console;
+            EXPECT_TRUE(finish(a, 10, "first").killed) << label;
+        }
+
+        Launch second = typed("e\n");
+        second.logs = "second";
+        Outcome b = run(second);
+        if (crash) {
+            EXPECT_EQ(b.status, 0) << label << b.err;
+            EXPECT_EQ(count_of(results("e.imp.dat"), " LOXNAR RESULTS\r\n"), 300) << label;
+            continue;
+        }
+        EXPECT_EQ(b.status, 30) << label << b.err;
+        EXPECT_EQ(b.err, "forrtl: Device or resource busy\r\nforrtl: severe (30): open failure, unit 10, file " +
+                             (dir_ / "e.dat").string() + "\r\n")
+            << label;
+        EXPECT_EQ(count_of(b.out, "LOXNAR RESULTS"), 0) << label;
+
+        // The first run goes on to its end.
+        std::string shown;
+        char buffer[4096];
+        for (ssize_t n; (n = read(a_console, buffer, sizeof buffer)) > 0;) shown.append(buffer, std::size_t(n));
+        output_ = a_console;
+        Outcome r = finish(a, 30, "first");
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(count_of(shown, " LOXNAR RESULTS\r\n"), 300) << label;
+        const std::string file = results("e.imp.dat");
+        EXPECT_EQ(count_of(file, " LOXNAR RESULTS\r\n"), 300) << label;
+        EXPECT_EQ(count_of(file, "ENDING TIME"), 300) << label;
     }
 }

@@ -2,7 +2,10 @@
 // entry points, the unit table, names and devices.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -480,6 +483,131 @@ TEST_F(UnitsTest, FifosAndDevicesWithoutActionAreReadUnlessWritten) {
     ASSERT_EQ(open_unit(13, Keywords().text(KW_FILE, "/dev/null").text(KW_ACTION, "readwrite")), 0);
     EXPECT_EQ(action_of(13), "READWRITE");
     close(reader);
+}
+
+// Another process that connects unit 30 with `keywords` through the
+// run-time and closes it again, each when the test asks.  The child is made
+// at once and holds the table of units it had then: make it before the test
+// connects files of its own.  Every wait has a limit; a child that dies is
+// as one killed.
+class OtherProcess {
+public:
+    explicit OtherProcess(Keywords keywords) {
+        int answers[2], requests[2];
+        if (pipe(answers) != 0 || pipe(requests) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(answers[0]);
+            close(requests[1]);
+            alarm(30);
+            char c;
+            while (read(requests[0], &c, 1) == 1) {
+                const int r = c == 'o' ? open_unit(30, keywords) : close_unit(30);
+                if (write(answers[1], &r, sizeof r) != sizeof r) break;
+            }
+            _exit(0);
+        }
+        close(answers[1]);
+        close(requests[0]);
+        answers_ = answers[0];
+        requests_ = requests[1];
+    }
+    ~OtherProcess() { end(); }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+
+    // The result of the child's OPEN or CLOSE; -2 when no answer came.
+    int open() { return ask('o'); }
+    int close_file() { return ask('c'); }
+    // Tells the child to end and waits for it (killed after 10 s).
+    void end() {
+        if (pid_ <= 0) return;
+        close(requests_);
+        close(answers_);
+        for (int i = 0; i < 1000 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+        if (kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // The child dies at once, its file still connected.
+    void crash() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        close(requests_);
+        close(answers_);
+        pid_ = -1;
+    }
+
+private:
+    int ask(char request) {
+        int result = -2;
+        pollfd p{answers_, POLLIN, 0};
+        if (pid_ > 0 && write(requests_, &request, 1) == 1 && poll(&p, 1, 10000) == 1 &&
+            read(answers_, &result, sizeof result) != sizeof result)
+            result = -2;
+        return result;
+    }
+    pid_t pid_ = -1;
+    int answers_ = -1, requests_ = -1;
+};
+
+// A unit that writes a disk file without SHARED lets other processes only
+// read it, and a unit that reads lets them read: whatever comes second and
+// conflicts fails with "open failure" (30) and changes nothing of the
+// file; SHARED lets writers share, SHARE='DENYRW' shares nothing.  The lock
+// goes with a process that dies.
+TEST_F(UnitsTest, OtherProcessesReadOrShareAFileAUnitHolds) {
+    spit("f.dat", "kept\n");
+    const auto file = [] { return Keywords().text(KW_FILE, "f.dat"); };
+    struct Row {
+        const char* label;
+        Keywords holder, other;
+        int result;
+    } rows[] = {
+        {"writer, then a reader", file(), file().text(KW_ACTION, "read"), 30},
+        {"writer, then a writer", file(), file(), 30},
+        {"writer, then a delete", file(), file().text(KW_STATUS, "old"), 30},
+        {"reader, then a writer", file().text(KW_ACTION, "read"), file(), 30},
+        {"reader, then a reader", file().text(KW_ACTION, "read"), file().text(KW_ACTION, "read"), 0},
+        {"shared writers", file().inline_int(KW_SHARED, 1), file().inline_int(KW_SHARED, 1), 0},
+        {"DENYRW reader, then a reader", file().text(KW_ACTION, "read").text(KW_SHARE, "denyrw"),
+         file().text(KW_ACTION, "read"), 30},
+    };
+    for (Row& row : rows) {
+        OtherProcess holder(row.holder);
+        ASSERT_EQ(holder.open(), 0) << row.label;
+        EXPECT_EQ(open_unit(31, row.other), row.result) << row.label;
+        EXPECT_EQ(close_unit(31, Keywords().text(KW_DISPOSE, row.result == 0 ? "keep" : "delete")), 0) << row.label;
+        holder.end();
+        EXPECT_EQ(slurp("f.dat"), "kept\n") << row.label;
+    }
+
+    // The holder dies: its lock goes with it.
+    OtherProcess crashed(file());
+    ASSERT_EQ(crashed.open(), 0);
+    EXPECT_EQ(open_unit(31, file()), 30);
+    crashed.crash();
+    EXPECT_EQ(open_unit(31, file()), 0);
+    EXPECT_EQ(close_unit(31, Keywords().text(KW_DISPOSE, "delete")), 0);
+    EXPECT_FALSE(exists("f.dat"));
+}
+
+// Units of one process on the same file never exclude each other; the
+// process holds the file exclusively while any of them writes, and shared
+// again when only readers are left.
+TEST_F(UnitsTest, UnitsOfOneProcessShareTheirLock) {
+    spit("f.dat", "line\n");
+    const auto reader = [] { return Keywords().text(KW_FILE, "f.dat").text(KW_ACTION, "read"); };
+    OtherProcess other(reader());
+    ASSERT_EQ(open_unit(20, reader()), 0);
+    EXPECT_EQ(other.open(), 0);
+    EXPECT_EQ(other.close_file(), 0);
+    ASSERT_EQ(open_unit(21, Keywords().text(KW_FILE, "f.dat").text(KW_STATUS, "old")), 0);
+    EXPECT_EQ(other.open(), 30);
+    EXPECT_EQ(close_unit(21), 0);
+    EXPECT_EQ(other.open(), 0);
+    EXPECT_EQ(other.close_file(), 0);
+    EXPECT_EQ(close_unit(20), 0);
 }
 
 TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
