@@ -543,3 +543,52 @@ TEST_F(LoxnarFailures, SecondRunOfTheSameEntryStopsAndTheFirstKeepsItsListing) {
         EXPECT_EQ(count_of(file, "ENDING TIME"), 300) << label;
     }
 }
+
+// The console on the printer (FORT6=PRN): the records are spooled to a
+// temporary file that lp takes when the run ends.  When lp is missing or
+// refuses the file, the file is kept, the run says which file it is
+// ("CLOSE error", 28) and ends with status 28.
+TEST_F(LoxnarFailures, ConsoleOnThePrinterKeepsItsRecordsWhenLpFails) {
+    entry("quartz", entry_of(2));
+    const fs::path bin = dir_ / "bin", spool = dir_ / "spool";
+    fs::create_directory(bin);
+    fs::create_directory(spool);
+    struct Row {
+        const char* label;
+        const char* lp;  // the stand-in's script, nullptr for none
+        int status;
+    } rows[] = {
+        {"no lp", nullptr, 28},
+        {"lp refuses", "#!/bin/sh\nexit 1\n", 28},
+        {"lp prints", "#!/bin/sh\ncat \"$2\" > \"$(dirname \"$2\")/../printed.txt\"\n", 0},
+    };
+    for (const Row& row : rows) {
+        fs::remove(bin / "lp");
+        if (row.lp) {
+            write_file(bin / "lp", row.lp);
+            fs::permissions(bin / "lp", fs::perms::owner_all);
+        }
+        fs::remove(dir_ / "quartz.imp.dat");
+        Launch how = typed("quartz\n");
+        how.env = {"FORT6=PRN", "PATH=" + bin.string() + ":/usr/bin:/bin", "TMPDIR=" + spool.string()};
+        Outcome r = run(how);
+        EXPECT_EQ(r.status, row.status) << row.label << r.err;
+        EXPECT_EQ(r.out, "") << row.label;
+        std::vector<fs::path> kept;
+        for (const auto& f : fs::directory_iterator(spool)) kept.push_back(f.path());
+        const std::string printed = row.status == 0 ? read_file(dir_ / "printed.txt") : "";
+        if (row.status == 0) {
+            EXPECT_TRUE(kept.empty()) << row.label;
+            EXPECT_EQ(r.err, "") << row.label;
+            EXPECT_EQ(count_of(printed, " LOXNAR RESULTS\r\n"), 2) << row.label;
+            continue;
+        }
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_TRUE(ends_with(r.err, "forrtl: severe (28): CLOSE error, unit 6, file " + kept[0].string() + "\r\n"))
+            << row.label << r.err;
+        const std::string console = read_file(kept[0]);
+        EXPECT_EQ(console.rfind("     LOXNAR calculates d(hkl)\r\n", 0), 0u) << row.label;
+        EXPECT_EQ(count_of(console, " LOXNAR RESULTS\r\n"), 2) << row.label;
+        fs::remove(kept[0]);
+    }
+}

@@ -700,6 +700,60 @@ TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
     EXPECT_FALSE(exists("prn"));
 }
 
+// When lp cannot be started or refuses the file, the spool file of a
+// printer unit is kept and the close fails with "CLOSE error" (28) naming
+// it; a file closed with the print disposition is kept as always, and its
+// close fails the same way.  At the end of the run the failure is
+// reported and the remaining units are closed.
+TEST_F(PrintTest, FailedPrintKeepsTheFileAndFailsTheClose) {
+    struct Row {
+        const char* label;
+        const char* lp;  // the stand-in's script, nullptr for no lp at all
+    } rows[] = {
+        {"no lp", nullptr},
+        {"lp refuses", "#!/bin/sh\necho 'lp: Error - no default destination available.' >&2\nexit 1\n"},
+    };
+    for (const Row& row : rows) {
+        if (row.lp) {
+            spit("lp", row.lp);
+        } else {
+            unlink("lp");
+        }
+        setenv("PATH", dir_.c_str(), 1);  // nothing else named lp
+        auto spooled = [&] {
+            std::vector<std::string> files;
+            for (const auto& f : std::filesystem::directory_iterator(dir_))
+                if (f.path().filename().string().rfind("FOR", 0) == 0) files.push_back(f.path().string());
+            return files;
+        };
+        ASSERT_EQ(open_unit(18, Keywords().text(KW_FILE, "prn")), 0) << row.label;
+        ASSERT_EQ(write_records(18, {"to the printer"}), 0u) << row.label;
+        EXPECT_EQ(close_unit(18), 28) << row.label;
+        std::vector<std::string> kept = spooled();
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_EQ(slurp(kept[0]), "to the printer\r\n") << row.label;
+        unlink(kept[0].c_str());
+
+        ASSERT_EQ(open_unit(19, Keywords().text(KW_FILE, "lpt1")), 0) << row.label;
+        ASSERT_EQ(write_records(19, {"page"}), 0u) << row.label;
+        ASSERT_EQ(open_unit(20, Keywords().text(KW_FILE, "listing.txt").text(KW_DISPOSE, "print/delete")), 0);
+        ::testing::internal::CaptureStderr();
+        g_close_all_units();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        kept = spooled();
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_EQ(slurp(kept[0]), "page\r\n") << row.label;
+        EXPECT_TRUE(exists("listing.txt")) << row.label;
+        EXPECT_NE(err.find("forrtl: severe (28): CLOSE error, unit 19, file " + kept[0] + "\r\n"), std::string::npos)
+            << row.label << err;
+        EXPECT_NE(err.find("forrtl: severe (28): CLOSE error, unit 20, file " + path("listing.txt") + "\r\n"),
+                  std::string::npos)
+            << row.label << err;
+        unlink(kept[0].c_str());
+        g_exit_running = false;
+    }
+}
+
 // At the end of the run a failed close is reported with its unit and file
 // and does not stop the closing of the units that follow.
 TEST_F(PrintTest, ExitHandlerReportsCloseFailuresAndGoesOn) {
