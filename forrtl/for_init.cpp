@@ -390,8 +390,7 @@ int for_unit_to_window(const int* unit) {
     if (!connected && (*unit == 0 || *unit == 5 || *unit == 6)) {
         lub->options |= SF_COMPAT_NUMBERING;
         lub->compat_numbering = true;
-        // Units 0 and 6 are written, unit 5 read.
-        connected = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED, *unit != 5) == 0;
+        connected = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED) == 0;
     }
     int window = -1;
     if (connected) {

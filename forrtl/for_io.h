@@ -4,7 +4,7 @@
 //
 // A formatted WRITE statement runs:
 //   for_lookup_unit(unit, SK_WRITE, &lub); for_copy_statement_options(lub, flags);
-//   if (!lub->connected) for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED, true);
+//   if (!lub->connected) for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
 //   for_output_statement_begin(lub, flags); for_begin_output_record(lub);
 //   per field: for_record_room(lub, w), store at rec.buffer + rec.pos, advance
 //     rec.pos and raise rec.end_mark to the highest position written;
@@ -116,14 +116,12 @@ void for_wait_for_input(int fd);
 
 // Connects an unconnected unit on its first transfer: ACCESS=SEQUENTIAL,
 // the given STATUS code (4 UNKNOWN) and FORM code (1 FORMATTED).
-// `for_write` says whether that transfer writes: a FIFO or device is then
-// opened for writing too, otherwise for reading only.
-Status for_implicit_open(Lub* lub, int access, int status, int form, bool for_write);
+Status for_implicit_open(Lub* lub, int access, int status, int form);
 
 // A FIFO or device connected for reading only for want of ACTION becomes
-// readable and writable when the first statement on it writes, as it
-// would have been opened for that statement.  Does nothing once anything
-// was read from it, or when it cannot be opened for writing.
+// readable and writable when the first statement on it writes, as it is
+// opened when its use is writing.  Does nothing once anything was read
+// from it, or when it cannot be opened for writing.
 void for_writable_on_first_write(Lub* lub);
 
 // Closes the connection of a locked block: pending output, disposition

@@ -156,17 +156,18 @@ int close_as_directory(int fd) {
     return -1;
 }
 
-// A FIFO, or a device that is no terminal, connected without ACTION by a
-// statement that does not write to it, is opened for reading only: opened
-// for reading and writing the program would be the FIFO's own writer and
-// never see its end.  The open does not wait for a writer to come; the
-// first read waits instead (poll), where the end of the run can cut the
-// wait short.  -1 for a regular file, a directory, a terminal or a name
-// that cannot be opened so: the caller opens it as any other file.
-int open_for_reading_only(const char* path, int flags) {
+// A FIFO, or a device that is no terminal, connected without ACTION is
+// opened for reading only (a first statement that writes opens it for
+// writing too, for_writable_on_first_write): opened for reading and
+// writing the program would be the FIFO's own writer and never see its
+// end.  The open does not wait for a writer to come; the first read waits
+// instead (poll), where the end of the run can cut the wait short.  -1 for
+// a regular file, a directory, a terminal or a name that cannot be opened
+// so: the caller opens it as any other file.
+int open_for_reading_only(const char* path) {
     struct stat st;
     if (stat(path, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return -1;
-    int fd = open(path, flags | O_RDONLY | O_NONBLOCK);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat opened;
     if (isatty(fd) || fstat(fd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
@@ -486,9 +487,8 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             else if (st != ST_OLD && !lub->read_only) flags |= O_CREAT;
         }
         if (st == ST_OLD) lub->must_exist = true;
-        if (code == -1 && access_code == 0 && !params.writes && !lub->read_only &&
-            (st == 0 || st == ST_OLD || st == ST_UNKNOWN)) {
-            fd = open_for_reading_only(path, flags);
+        if (code == -1 && access_code == 0 && !lub->read_only && (st == 0 || st == ST_OLD || st == ST_UNKNOWN)) {
+            fd = open_for_reading_only(path);
             if (fd >= 0) {
                 lub->read_only = true;
                 lub->read_only_by_kind = true;

@@ -486,12 +486,11 @@ int for_open(std::int32_t* control, std::int32_t unit, std::uint32_t flags, cons
     return 0;
 }
 
-Status for_implicit_open(Lub* lub, int access, int status, int form, bool for_write) {
+Status for_implicit_open(Lub* lub, int access, int status, int form) {
     OpenParams p{};
     p.access = access;
     p.status = status;
     p.form = form;
-    p.writes = for_write;
     Status s = connect_unit(lub, p, nullptr);
     if (s != 0) return s;
     lub->connected = true;

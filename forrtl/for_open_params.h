@@ -67,7 +67,6 @@ struct OpenParams {
     bool recl_given;
     std::int64_t blocksize;
     bool shared, readonly, iofocus, iofocus_given;
-    bool writes;  // the connecting statement writes to the unit (an implicit OPEN by a WRITE)
 };
 
 // A keyword list entry as read in step with the values.

@@ -217,7 +217,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     // a unit connected now may share a device with a pending record.
     const bool opened = !lub->connected;
     if (opened) {
-        s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED, for_write);
+        s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
         if (s) return s;
     }
     if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);

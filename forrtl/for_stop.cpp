@@ -71,12 +71,13 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
     }
     for_copy_statement_options(lub, flags);
     if (!lub->connected) {
-        status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED, true);
+        status = for_implicit_open(lub, ACC_SEQUENTIAL, kStatusUnknown, FORM_FORMATTED);
         if (status != 0) {
             for_handle_io_error(IOERR_CLEAR_RELEASE, status, lub);
             return;
         }
     }
+    for_writable_on_first_write(lub);
     status = for_begin_output_record(lub);
     // "FORTRAN" carriage control: a blank control character single-spaces
     // the line, so that the text's first character is not taken for one.

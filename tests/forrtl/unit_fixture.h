@@ -108,7 +108,7 @@ inline Status write_records(std::int32_t unit, const std::vector<std::string>& r
     Status s = for_lookup_unit(unit, SK_WRITE, &lub);
     if (s != 0) return s;
     for_copy_statement_options(lub, flags);
-    if (!lub->connected) s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED, true);
+    if (!lub->connected) s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
     if (s == 0) for_writable_on_first_write(lub);
     for (std::size_t i = 0; s == 0 && i < records.size(); ++i) {
         s = for_begin_output_record(lub);
@@ -136,7 +136,7 @@ inline Status read_records(std::int32_t unit, int count, std::vector<std::string
     Status s = for_lookup_unit(unit, SK_READ, &lub);
     if (s != 0) return s;
     for_copy_statement_options(lub, flags);
-    if (!lub->connected) s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED, false);
+    if (!lub->connected) s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
     for (int i = 0; s == 0 && i < count; ++i) {
         s = for_get_record(lub);
         if (s == 0) out.emplace_back(lub->rec.buffer + lub->rec.start, lub->rec.buffer + lub->rec.end);
