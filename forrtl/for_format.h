@@ -200,10 +200,11 @@ struct FormatState {
         std::uint16_t loop;   // offset of the item after the group's opening item
     } stack[kFormatMaxDepth];
     // The open levels, from the outermost, whose current repetition has
-    // done something: handed a descriptor back, moved the position or
-    // evaluated an expression.  A repetition of a deeper level has done
-    // nothing, and the next ones would do nothing either: at its group end
-    // the level is left at once, however many repetitions remain.
+    // done something: handed back a data descriptor, Q, a literal or a
+    // slash, moved the position or evaluated an expression.  A repetition
+    // of a deeper level has done nothing that a further one would change
+    // (modes, "$" and ":" come out the same), so at its group end the level
+    // is left at once, however many repetitions remain.
     std::uint8_t acting_levels;
     std::uint8_t category;  // of the descriptor last handed back
     std::int32_t repeat;    // remaining repetitions of the current data descriptor
@@ -253,6 +254,11 @@ void format_state_begin(FormatState& state, const std::uint8_t* program,
 // cleared when the walk goes on.  Repetitions of a data descriptor are
 // counted down by the driver in `repeat`.
 FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner);
+
+// The driver paired an item with a descriptor that the walk does not count
+// as data (Q on input): the repetitions of the open groups have acted, so
+// the walk repeats them.
+constexpr void format_item_taken(FormatState& state) { state.acting_levels = state.depth; }
 
 // The value of one expression reference (4 bytes: 16-bit index, kind, type).
 Status format_expression_value(const FormatExpression* table, const std::uint8_t* reference,

@@ -183,11 +183,12 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             state.acting_levels = state.depth;
             move(category, category == FC_X ? repeat : w);
             break;
-        case FC_Q:
-        case FC_DOLLAR:
-        case FC_COLON:
-        case FC_SLASH:
+        case FC_SLASH:  // ends records
             state.acting_levels = state.depth;
+            [[fallthrough]];
+        case FC_Q:       // nothing on output; an input driver takes an item (format_item_taken)
+        case FC_DOLLAR:  // the same mark however often it is met
+        case FC_COLON:   // passed, or the statement ends there
             state.current = next;
             state.category = category;
             state.repeat = repeat;

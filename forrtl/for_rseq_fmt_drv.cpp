@@ -104,6 +104,8 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
             if (Status s = next_record(st)) return s;
             break;
         default:
+            // Q takes an item here, as the data edit descriptors do.
+            if (step.category == FC_Q) format_item_taken(fs);
             st.have_data = true;
             stop = STOP_DATA;
             return 0;

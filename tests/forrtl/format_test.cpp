@@ -434,11 +434,12 @@ TEST(FormatWalk, GroupCountZeroRunsOnce) {
     EXPECT_EQ(pair_items(program.data(), 2), "I2 | I2 <end>");
 }
 
-// A group that hands nothing back and moves nothing does nothing however
-// often it repeats: the walk leaves it after one repetition, so counts of
-// up to 32767 at eight levels cost no time, and the trace, the modes and
-// the reversion are those of the whole walk.  Groups that write, move or
-// end records still repeat.
+// A group that holds no data descriptor, literal, positioning or slash
+// does nothing however often it repeats: the walk leaves it after one
+// repetition, so counts of up to 32767 at eight levels cost no time, and
+// the modes, the records and the reversion are those of the whole walk
+// ("$" and ":" are met once: a further meeting changes nothing).  Groups
+// that write, move or end records still repeat.
 TEST(FormatWalk, EmptyGroupsAreCrossedAtOnce) {
     const std::string deep = "(32767(32767(32767(32767(32767(32767(32767()))))))))";
     struct Row {
@@ -455,7 +456,9 @@ TEST(FormatWalk, EmptyGroupsAreCrossedAtOnce) {
         {"(2(I1,32767()),I2)", 3, "I1 I1 I2 <end>"},
         {"(3(2(),2X))", 0, "2X 2X 2X <end>"},
         {"(2(3(),'a'),2(/))", 0, "[a] [a] / / <end>"},
-        {"(2(2(:)),I1)", 2, ": : : : I1 | : : : : I1 <end>"},
+        {"(2(2(:)),I1)", 2, ": I1 | : I1 <end>"},
+        {"(32767(3277(32767(32767($)))),I2)", 1, "$ I2 <end>"},
+        {"(32767(32767(32767(Q))),I1)", 1, "Q I1 <end>"},
     };
     for (const Row& row : rows) {
         Compiled c(row.text);

@@ -122,6 +122,11 @@ TEST(FormatRead, RecordEndsAndReversion) {
     std::int32_t left = -1;
     ASSERT_EQ(read_text(area, 4, "(1X,Q)", Items().i4(&left).end()), 0);
     EXPECT_EQ(left, 3);
+    // Q in a repeated group takes an item on each repetition.
+    ASSERT_EQ(read_text(area, 4, "(3(Q,2()))", Items().array(TYPE_INT4, v, sizeof v).end()), 0);
+    EXPECT_EQ(v[0], 4);
+    EXPECT_EQ(v[1], 4);
+    EXPECT_EQ(v[2], 4);
 }
 
 // Errors end the statement; the items read before keep their values.
