@@ -188,6 +188,12 @@ struct FormatExpression {
 
 constexpr int kFormatMaxDepth = 8;
 
+// Positioning, as the drivers carry it out: nX and TRn move right, TLn
+// left but never before the record start, Tn to position n; a count below
+// 0 moves by 0, and a position farther than this is held here, so that the
+// next transfer fails on room.
+constexpr std::int32_t kFormatPositionLimit = INT32_MAX / 2;
+
 // The interpreter state of one unit (cleared when a formatted statement
 // begins).
 struct FormatState {
@@ -200,12 +206,21 @@ struct FormatState {
         std::uint16_t loop;   // offset of the item after the group's opening item
     } stack[kFormatMaxDepth];
     // The open levels, from the outermost, whose current repetition has
-    // done something: handed back a data descriptor, Q, a literal or a
-    // slash, moved the position or evaluated an expression.  A repetition
-    // of a deeper level has done nothing that a further one would change
-    // (modes, "$" and ":" come out the same), so at its group end the level
-    // is left at once, however many repetitions remain.
+    // acted: handed back a data descriptor, Q taking an item, a literal or a
+    // slash, or evaluated an expression.  A repetition of a deeper level did
+    // nothing but set modes, "$" and ":" (which come out the same however
+    // often they are met) and move the position, and so would every further
+    // one: the walk then stands for the remaining repetitions by one move.
     std::uint8_t acting_levels;
+    // Likewise the open levels whose current repetition moved to a position
+    // that does not depend on where it began (Tn, or a move beyond any
+    // record): further repetitions end where this one ended.
+    std::uint8_t placed_levels;
+    // The moves of the walk summed (right counts up, TL down), modulo 2^64,
+    // and the sum when each open level's current repetition began: the
+    // difference is what a repetition moves when nothing stops it.
+    std::uint64_t moved;
+    std::uint64_t moved_at_repetition[kFormatMaxDepth];
     std::uint8_t category;  // of the descriptor last handed back
     std::int32_t repeat;    // remaining repetitions of the current data descriptor
     std::int32_t w;

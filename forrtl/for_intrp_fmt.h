@@ -55,6 +55,55 @@ constexpr Status vfe_operand(const State& state, const std::uint8_t* reference, 
 
 constexpr FormatStep fail(unsigned message) { return FormatStep{failure(message), FC_INVALID}; }
 
+// Counts a move into the repetitions of the open levels: what it adds to
+// their sum, or that it places the position whatever it was.
+constexpr void count_move(FormatState& state, std::uint8_t category, std::int32_t n) {
+    if (n < 0) n = 0;
+    if (category == FC_T || n >= kFormatPositionLimit) {
+        state.placed_levels = state.depth;
+    } else if (category == FC_TL) {
+        state.moved -= static_cast<std::uint64_t>(n);
+    } else {
+        state.moved += static_cast<std::uint64_t>(n);
+    }
+}
+
+// The end of a repetition of the innermost level, `count` repetitions
+// being left with this one.  When it acted the group repeats as written.
+// When it only moved, every repetition is the same function of the
+// position, p -> min(C, max(F, p + a)) with a the sum of its moves (the
+// record start <= F <= C <= the position limit): a repetition that placed
+// the position or moved by 0 in sum changes nothing when repeated, and
+// count - 2 further ones are, after the first, one move by (count - 2) * a
+// (held at the limit: farther, the limit or the record start is reached
+// either way), with the last repetition walked to apply C and F.  Returns
+// false when the group is left.
+template <class Move>
+constexpr bool group_repeats(FormatState& state, Move& move) {
+    FormatState::Level& level = state.stack[state.depth - 1];
+    if (level.count <= 1) return false;
+    if (state.acting_levels < state.depth) {
+        if (state.placed_levels >= state.depth) return false;
+        const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[state.depth - 1]);
+        if (a == 0) return false;
+        if (level.count > 2) {
+            const std::int64_t span = (a < 0 ? -a : a) * (level.count - 2);
+            const auto n = static_cast<std::int32_t>(span < kFormatPositionLimit ? span : kFormatPositionLimit);
+            const std::uint8_t category = a < 0 ? FC_TL : FC_X;
+            count_move(state, category, n);
+            move(category, n);
+            level.count = 2;
+        }
+    }
+    // The next repetition of this level begins: it has done nothing yet.
+    --level.count;
+    const auto outer = static_cast<std::uint8_t>(state.depth - 1);
+    if (state.acting_levels > outer) state.acting_levels = outer;
+    if (state.placed_levels > outer) state.placed_levels = outer;
+    state.moved_at_repetition[outer] = state.moved;
+    return true;
+}
+
 }  // namespace fmt_step_detail
 
 // next_descriptor with the positioning done by `move(category, n)`.
@@ -143,6 +192,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             state.current = state.program + state.reversion;
             state.depth = 0;
             state.acting_levels = 0;
+            state.placed_levels = 0;
             state.category = FC_FORMAT_END;
             return FormatStep{0, FC_FORMAT_END};
         case FC_GROUP_BEGIN: {
@@ -151,22 +201,20 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             std::uint16_t count = static_cast<std::uint16_t>(repeat);
             if (count == 0) count = 1;
             if (state.depth == 0) state.reversion = offset_of(state, item);
+            state.moved_at_repetition[state.depth] = state.moved;
             state.stack[state.depth++] = FormatState::Level{count, offset_of(state, next)};
             state.current = next;
             continue;
         }
         case FC_GROUP_END: {
             if (state.depth == 0) return fail(MSG_FORMAT_SYNTAX);
-            FormatState::Level& level = state.stack[state.depth - 1];
-            // A repetition that did nothing: so would the remaining ones.
-            if (level.count <= 1 || state.acting_levels < state.depth) {
+            if (group_repeats(state, move)) {
+                state.current = state.program + state.stack[state.depth - 1].loop;
+            } else {
                 --state.depth;
                 if (state.acting_levels > state.depth) state.acting_levels = state.depth;
+                if (state.placed_levels > state.depth) state.placed_levels = state.depth;
                 state.current = next;
-            } else {
-                --level.count;
-                state.acting_levels = state.depth - 1;
-                state.current = state.program + level.loop;
             }
             continue;
         }
@@ -179,10 +227,12 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_X:
         case FC_T:
         case FC_TL:
-        case FC_TR:
-            state.acting_levels = state.depth;
-            move(category, category == FC_X ? repeat : w);
+        case FC_TR: {
+            const std::int32_t n = category == FC_X ? repeat : w;
+            count_move(state, category, n);
+            move(category, n);
             break;
+        }
         case FC_SLASH:  // ends records
             state.acting_levels = state.depth;
             [[fallthrough]];

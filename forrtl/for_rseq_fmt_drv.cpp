@@ -30,7 +30,7 @@ void move_input(void* context, std::uint8_t category, std::int32_t n) {
     case FC_T: pos = static_cast<std::int64_t>(rec.start) + (n > 0 ? n - 1 : 0); break;
     default: break;
     }
-    if (pos > INT32_MAX / 2) pos = INT32_MAX / 2;
+    if (pos > kFormatPositionLimit) pos = kFormatPositionLimit;
     rec.pos = static_cast<std::int32_t>(pos);
 }
 

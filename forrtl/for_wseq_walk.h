@@ -113,7 +113,7 @@ constexpr std::int32_t output_position(std::int32_t pos, std::int32_t start, std
     case FC_T: to = static_cast<std::int64_t>(start) + (n > 0 ? n - 1 : 0); break;
     default: break;
     }
-    if (to > INT32_MAX / 2) to = INT32_MAX / 2;
+    if (to > kFormatPositionLimit) to = kFormatPositionLimit;
     return static_cast<std::int32_t>(to);
 }
 
