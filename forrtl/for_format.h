@@ -206,12 +206,15 @@ struct FormatState {
         std::uint16_t loop;   // offset of the item after the group's opening item
     } stack[kFormatMaxDepth];
     // The open levels, from the outermost, whose current repetition has
-    // acted: handed back a data descriptor, Q taking an item, a literal or a
-    // slash, or evaluated an expression.  A repetition of a deeper level did
-    // nothing but set modes, "$" and ":" (which come out the same however
-    // often they are met) and move the position, and so would every further
-    // one: the walk then stands for the remaining repetitions by one move.
+    // acted: handed back a data descriptor, Q taking an item or a slash, or
+    // evaluated an expression.  A repetition of a deeper level did nothing
+    // but set modes, meet "$" and ":" (which come out the same however often
+    // they are met), move the position and pass literals, and so would every
+    // further one: the walk leaves the group early or stands for repetitions
+    // by one move (format_step's group end).
     std::uint8_t acting_levels;
+    // Likewise the open levels whose current repetition handed back a literal.
+    std::uint8_t literal_levels;
     // Likewise the open levels whose current repetition moved to a position
     // that does not depend on where it began (Tn, or a move beyond any
     // record): further repetitions end where this one ended.

@@ -70,23 +70,29 @@ constexpr void count_move(FormatState& state, std::uint8_t category, std::int32_
 
 // The end of a repetition of the innermost level, `count` repetitions
 // being left with this one.  When it acted the group repeats as written.
-// When it only moved, every repetition is the same function of the
-// position, p -> min(C, max(F, p + a)) with a the sum of its moves (the
-// record start <= F <= C <= the position limit): a repetition that placed
-// the position or moved by 0 in sum changes nothing when repeated, and
-// count - 2 further ones are, after the first, one move by (count - 2) * a
-// (held at the limit: farther, the limit or the record start is reached
-// either way), with the last repetition walked to apply C and F.  Returns
-// false when the group is left.
+// Otherwise every repetition is the same function of the position,
+// p -> min(C, max(F, p + a)) with a the sum of its moves and literals (the
+// record start <= F <= C <= the position limit):
+// - one that placed the position, or moved by 0 in sum, ends where the
+//   next one ends: without literals the group is left; with literals one
+//   more repetition is walked, and every later one would write the same
+//   characters at the same places;
+// - otherwise, without literals, after the first repetition all but the
+//   last are one move by (count - 2) * a (held at the limit: farther, the
+//   limit or the record start is reached either way), and the last is
+//   walked to apply C and F; with literals each repetition is walked.
+// Returns false when the group is left.
 template <class Move>
 constexpr bool group_repeats(FormatState& state, Move& move) {
     FormatState::Level& level = state.stack[state.depth - 1];
     if (level.count <= 1) return false;
     if (state.acting_levels < state.depth) {
-        if (state.placed_levels >= state.depth) return false;
+        const bool wrote = state.literal_levels >= state.depth;
         const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[state.depth - 1]);
-        if (a == 0) return false;
-        if (level.count > 2) {
+        if (state.placed_levels >= state.depth || a == 0) {
+            if (!wrote) return false;
+            level.count = 2;
+        } else if (!wrote && level.count > 2) {
             const std::int64_t span = (a < 0 ? -a : a) * (level.count - 2);
             const auto n = static_cast<std::int32_t>(span < kFormatPositionLimit ? span : kFormatPositionLimit);
             const std::uint8_t category = a < 0 ? FC_TL : FC_X;
@@ -99,6 +105,7 @@ constexpr bool group_repeats(FormatState& state, Move& move) {
     --level.count;
     const auto outer = static_cast<std::uint8_t>(state.depth - 1);
     if (state.acting_levels > outer) state.acting_levels = outer;
+    if (state.literal_levels > outer) state.literal_levels = outer;
     if (state.placed_levels > outer) state.placed_levels = outer;
     state.moved_at_repetition[outer] = state.moved;
     return true;
@@ -192,6 +199,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             state.current = state.program + state.reversion;
             state.depth = 0;
             state.acting_levels = 0;
+            state.literal_levels = 0;
             state.placed_levels = 0;
             state.category = FC_FORMAT_END;
             return FormatStep{0, FC_FORMAT_END};
@@ -213,6 +221,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             } else {
                 --state.depth;
                 if (state.acting_levels > state.depth) state.acting_levels = state.depth;
+                if (state.literal_levels > state.depth) state.literal_levels = state.depth;
                 if (state.placed_levels > state.depth) state.placed_levels = state.depth;
                 state.current = next;
             }
@@ -244,7 +253,9 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             state.repeat = repeat;
             return FormatStep{0, category};
         case FC_LITERAL:
-            state.acting_levels = state.depth;
+            // Written (or read) at the position, which it passes.
+            state.literal_levels = state.depth;
+            count_move(state, FC_X, w);
             state.current = next;
             state.category = category;
             // Program storage is writable by contract: a READ stores into it.

@@ -229,6 +229,27 @@ TEST(FormatWrite, StatementErrors) {
     EXPECT_EQ(format_write_item(Items().i4(&five).end().l(), Items().i4(&five).a()), 0);
 }
 
+// Literals and moves repeated in groups: the record holds what every
+// repetition carried out one by one writes, also when the walk crosses the
+// repetitions that could change nothing (the last row, found by fuzzing,
+// has 34 million repetitions of its innermost group).
+TEST(FormatWrite, RepeatedLiteralsWriteWhatEveryRepetitionWrites) {
+    struct Row {
+        const char* format;
+        const char* record;
+    } rows[] = {
+        {"(5('ab',TL2),'c')", "cb"},
+        {"(4(T3,'x',2X,'y'))", "  x  y"},
+        {"(3(2('ab'),TL3))", "aaabab"},
+        {"(32(326(3263((3263(,'L',T8'TH.')3())))3()))", "L      TH.L"},
+    };
+    for (const Row& row : rows) {
+        Area area(20, 1);
+        EXPECT_EQ(write_text(area, row.format, Items().end(), kBranch), 0) << row.format;
+        EXPECT_EQ(area.record(0), padded(row.record, 20)) << row.format;
+    }
+}
+
 // An empty format with only zero-length items ends the statement.
 TEST(FormatWrite, EmptyFormatWithEmptyArray) {
     const std::int32_t none[1] = {0};
