@@ -215,6 +215,9 @@ struct FormatState {
     std::uint8_t acting_levels;
     // Likewise the open levels whose current repetition handed back a literal.
     std::uint8_t literal_levels;
+    // Set by a READ: a literal takes characters from the record into its
+    // text, so only the last repetition's characters stay.
+    bool literals_read;
     // Likewise the open levels whose current repetition moved to a position
     // that does not depend on where it began (Tn, or a move beyond any
     // record): further repetitions end where this one ended.

@@ -75,30 +75,32 @@ constexpr void count_move(FormatState& state, std::uint8_t category, std::int32_
 // record start <= F <= C <= the position limit):
 // - one that placed the position, or moved by 0 in sum, ends where the
 //   next one ends: without literals the group is left; with literals one
-//   more repetition is walked, and every later one would write the same
-//   characters at the same places;
-// - otherwise, without literals, after the first repetition all but the
-//   last are one move by (count - 2) * a (held at the limit: farther, the
-//   limit or the record start is reached either way), and the last is
-//   walked to apply C and F; with literals each repetition is walked.
+//   more repetition is walked, and every later one would write (or read)
+//   the same characters at the same places;
+// - otherwise, unless literals are written (each repetition writing its own
+//   characters), all repetitions but the first and the last two are one
+//   move by (count - 3) * a (held at the limit: farther, the limit or the
+//   record start is reached either way): the next repetition applies C and
+//   F and so ends where the true one would, and the last starts there (a
+//   READ's literals keep what the last one reads).
 // Returns false when the group is left.
 template <class Move>
 constexpr bool group_repeats(FormatState& state, Move& move) {
     FormatState::Level& level = state.stack[state.depth - 1];
     if (level.count <= 1) return false;
     if (state.acting_levels < state.depth) {
-        const bool wrote = state.literal_levels >= state.depth;
+        const bool literals = state.literal_levels >= state.depth;
         const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[state.depth - 1]);
         if (state.placed_levels >= state.depth || a == 0) {
-            if (!wrote) return false;
+            if (!literals) return false;
             level.count = 2;
-        } else if (!wrote && level.count > 2) {
-            const std::int64_t span = (a < 0 ? -a : a) * (level.count - 2);
+        } else if ((!literals || state.literals_read) && level.count > 3) {
+            const std::int64_t span = (a < 0 ? -a : a) * (level.count - 3);
             const auto n = static_cast<std::int32_t>(span < kFormatPositionLimit ? span : kFormatPositionLimit);
             const std::uint8_t category = a < 0 ? FC_TL : FC_X;
             count_move(state, category, n);
             move(category, n);
-            level.count = 2;
+            level.count = 3;
         }
     }
     // The next repetition of this level begins: it has done nothing yet.

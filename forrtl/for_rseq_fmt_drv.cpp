@@ -204,6 +204,7 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
 int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format_length,
                   const std::uint8_t* items, const ArgWord* args) {
     if (Status s = stmt_format_begin(st, format, format_length)) return stmt_finish(st, s);
+    st.lub->fmt.literals_read = true;
     if (!st.lub->nonadvancing_open || st.internal) {
         if (Status s = next_record(st)) return stmt_finish(st, s);
     }
