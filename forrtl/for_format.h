@@ -227,6 +227,9 @@ struct FormatState {
     // difference is what a repetition moves when nothing stops it.
     std::uint64_t moved;
     std::uint64_t moved_at_repetition[kFormatMaxDepth];
+    // The position when each open level's current repetition began, -1 when
+    // the driver does not tell it.
+    std::int32_t position_at_repetition[kFormatMaxDepth];
     std::uint8_t category;  // of the descriptor last handed back
     std::int32_t repeat;    // remaining repetitions of the current data descriptor
     std::int32_t w;
@@ -259,6 +262,9 @@ struct FormatStep {
 struct FormatPositioner {
     void (*move)(void* context, std::uint8_t category, std::int32_t n);
     void* context;
+    // The current position, so that a repetition that ended where it began
+    // is seen to do the same as every further one; may be null.
+    std::int32_t (*position)(void* context);
 };
 
 // Clears the state and points it at a program.

@@ -82,19 +82,25 @@ constexpr void count_move(FormatState& state, std::uint8_t category, std::int32_
 //   move by (count - 3) * a (held at the limit: farther, the limit or the
 //   record start is reached either way): the next repetition applies C and
 //   F and so ends where the true one would, and the last starts there (a
-//   READ's literals keep what the last one reads).
+//   READ's literals keep what the last one reads);
+// - a repetition writing literals that ended where it began (held at F or
+//   C) writes what every further one would write.
 // Returns false when the group is left.
-template <class Move>
-constexpr bool group_repeats(FormatState& state, Move& move) {
+template <class Move, class Where>
+constexpr bool group_repeats(FormatState& state, Move& move, Where& where) {
     FormatState::Level& level = state.stack[state.depth - 1];
     if (level.count <= 1) return false;
+    const auto outer = static_cast<std::uint8_t>(state.depth - 1);
     if (state.acting_levels < state.depth) {
         const bool literals = state.literal_levels >= state.depth;
-        const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[state.depth - 1]);
+        const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[outer]);
         if (state.placed_levels >= state.depth || a == 0) {
             if (!literals) return false;
             level.count = 2;
-        } else if ((!literals || state.literals_read) && level.count > 3) {
+        } else if (literals && !state.literals_read) {
+            const std::int32_t began = state.position_at_repetition[outer];
+            if (began >= 0 && where() == began) return false;
+        } else if (level.count > 3) {
             const std::int64_t span = (a < 0 ? -a : a) * (level.count - 3);
             const auto n = static_cast<std::int32_t>(span < kFormatPositionLimit ? span : kFormatPositionLimit);
             const std::uint8_t category = a < 0 ? FC_TL : FC_X;
@@ -105,19 +111,20 @@ constexpr bool group_repeats(FormatState& state, Move& move) {
     }
     // The next repetition of this level begins: it has done nothing yet.
     --level.count;
-    const auto outer = static_cast<std::uint8_t>(state.depth - 1);
     if (state.acting_levels > outer) state.acting_levels = outer;
     if (state.literal_levels > outer) state.literal_levels = outer;
     if (state.placed_levels > outer) state.placed_levels = outer;
     state.moved_at_repetition[outer] = state.moved;
+    state.position_at_repetition[outer] = where();
     return true;
 }
 
 }  // namespace fmt_step_detail
 
-// next_descriptor with the positioning done by `move(category, n)`.
-template <class Move>
-constexpr FormatStep format_step(FormatState& state, Move&& move) {
+// next_descriptor with the positioning done by `move(category, n)`, the
+// current position told by `where()` (-1 when unknown).
+template <class Move, class Where>
+constexpr FormatStep format_step(FormatState& state, Move&& move, Where&& where) {
     using namespace fmt_step_detail;
     // The pass that ended with the format end handed back last time is over.
     if (state.category == FC_FORMAT_END) state.data_met = false;
@@ -212,13 +219,14 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             if (count == 0) count = 1;
             if (state.depth == 0) state.reversion = offset_of(state, item);
             state.moved_at_repetition[state.depth] = state.moved;
+            state.position_at_repetition[state.depth] = where();
             state.stack[state.depth++] = FormatState::Level{count, offset_of(state, next)};
             state.current = next;
             continue;
         }
         case FC_GROUP_END: {
             if (state.depth == 0) return fail(MSG_FORMAT_SYNTAX);
-            if (group_repeats(state, move)) {
+            if (group_repeats(state, move, where)) {
                 state.current = state.program + state.stack[state.depth - 1].loop;
             } else {
                 --state.depth;

@@ -149,6 +149,7 @@ struct Target {
     constexpr Status end_record() { return b.end_record(); }
     constexpr void dollar() { b.dollar_mark(); }
     constexpr void move(std::uint8_t category, std::int32_t n) { b.move(category, n); }
+    constexpr std::int32_t position() const { return b.pos; }
 };
 
 constexpr bool is_complex(std::uint8_t type) {

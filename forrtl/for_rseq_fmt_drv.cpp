@@ -72,7 +72,7 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
         stop = STOP_DATA;
         return 0;
     }
-    FormatPositioner positioner{move_input, &st};
+    FormatPositioner positioner{move_input, &st, nullptr};
     for (;;) {
         FormatStep step = next_descriptor(fs, &positioner);
         st.have_data = false;

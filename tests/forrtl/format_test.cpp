@@ -97,7 +97,7 @@ std::string pair_items(const std::uint8_t* program, int items, const FormatExpre
                        FormatState* final_state = nullptr) {
     Walk walk;
     FormatState& s = walk.state;
-    const FormatPositioner positioner{&Walk::move, &walk};
+    const FormatPositioner positioner{&Walk::move, &walk, nullptr};
     format_state_begin(s, program, table);
     bool current = false;  // a data descriptor is in hand
     auto finish = [&] {
@@ -518,7 +518,7 @@ void apply_move(void* context, std::uint8_t category, std::int32_t n) {
 // when it does not reach the format end in 100 steps.
 std::int32_t walked_position(const std::uint8_t* program) {
     std::int32_t pos = 0;
-    const FormatPositioner positioner{apply_move, &pos};
+    const FormatPositioner positioner{apply_move, &pos, nullptr};
     FormatState state;
     format_state_begin(state, program);
     for (int i = 0; i < 100; ++i)

@@ -231,8 +231,8 @@ TEST(FormatWrite, StatementErrors) {
 
 // Literals and moves repeated in groups: the record holds what every
 // repetition carried out one by one writes, also when the walk crosses the
-// repetitions that could change nothing (the last row, found by fuzzing,
-// has 34 million repetitions of its innermost group).
+// repetitions that could change nothing (the last rows, found by fuzzing,
+// have 10^11 and 21 million repetitions of their innermost groups).
 TEST(FormatWrite, RepeatedLiteralsWriteWhatEveryRepetitionWrites) {
     struct Row {
         const char* format;
@@ -242,6 +242,7 @@ TEST(FormatWrite, RepeatedLiteralsWriteWhatEveryRepetitionWrites) {
         {"(4(T3,'x',2X,'y'))", "  x  y"},
         {"(3(2('ab'),TL3))", "aaabab"},
         {"(32(326(3263((3263(,'L',T8'TH.')3())))3()))", "L      TH.L"},
+        {"(32(326(32(63(3263()(TL7,'Q'),TL0,'Q')))(3263(()3())))3()))", "QQ"},
     };
     for (const Row& row : rows) {
         Area area(20, 1);
