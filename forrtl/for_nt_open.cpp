@@ -561,14 +561,18 @@ namespace {
 FileShare* g_shares = nullptr;
 std::atomic<std::int32_t> g_shares_lock{0};
 
+enum ShareLock { LOCK_NONE, LOCK_SHARED, LOCK_EXCLUSIVE };
+
 // The lock the unit needs: exclusive when it writes and lets nobody else
-// write; SHARE narrows what others may do, SHARED and compatibility
-// numbering let them write too.
-bool needs_exclusive(const Lub* lub, const OpenParams& params) {
+// write, none when it only reads and lets others write; SHARE narrows what
+// others may do, SHARED and compatibility numbering let them write too.
+ShareLock lock_needed(const Lub* lub, const OpenParams& params) {
     enum { kDenyNone = 2, kDenyRead = 3, kDenyReadWrite = 4, kCompat = 1 };
-    if (params.share == kDenyReadWrite || params.share == kDenyRead) return true;
-    if (params.share == kDenyNone || params.share == kCompat) return false;
-    return !lub->read_only && !params.shared && !lub->compat_numbering;
+    if (params.share == kDenyReadWrite || params.share == kDenyRead) return LOCK_EXCLUSIVE;
+    const bool others_write =
+        params.share == kDenyNone || params.share == kCompat || params.shared || lub->compat_numbering;
+    if (!others_write) return lub->read_only ? LOCK_SHARED : LOCK_EXCLUSIVE;
+    return lub->read_only ? LOCK_NONE : LOCK_SHARED;
 }
 
 bool set_lock(int fd, bool exclusive) {
@@ -583,7 +587,9 @@ bool set_lock(int fd, bool exclusive) {
 Status for_share_file(Lub* lub, const OpenParams& params, int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    const bool exclusive = needs_exclusive(lub, params);
+    const ShareLock needed = lock_needed(lub, params);
+    if (needed == LOCK_NONE) return 0;
+    const bool exclusive = needed == LOCK_EXCLUSIVE;
     if (Status s = for_take_lock(g_shares_lock)) return s;
     FileShare* share = g_shares;
     while (share && (share->device != st.st_dev || share->inode != st.st_ino)) share = share->next;

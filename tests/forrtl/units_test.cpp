@@ -554,8 +554,9 @@ private:
 // A unit that writes a disk file without SHARED lets other processes only
 // read it, and a unit that reads lets them read: whatever comes second and
 // conflicts fails with "open failure" (30) and changes nothing of the
-// file; SHARED lets writers share, SHARE='DENYRW' shares nothing.  The lock
-// goes with a process that dies.
+// file.  SHARED lets writers share, and a reader with SHARED lets others
+// write; SHARE='DENYRW' shares nothing.  The lock goes with a process that
+// dies.
 TEST_F(UnitsTest, OtherProcessesReadOrShareAFileAUnitHolds) {
     spit("f.dat", "kept\n");
     const auto file = [] { return Keywords().text(KW_FILE, "f.dat"); };
@@ -569,6 +570,7 @@ TEST_F(UnitsTest, OtherProcessesReadOrShareAFileAUnitHolds) {
         {"writer, then a delete", file(), file().text(KW_STATUS, "old"), 30},
         {"reader, then a writer", file().text(KW_ACTION, "read"), file(), 30},
         {"reader, then a reader", file().text(KW_ACTION, "read"), file().text(KW_ACTION, "read"), 0},
+        {"writer, then a reader that shares", file(), file().text(KW_ACTION, "read").inline_int(KW_SHARED, 1), 0},
         {"shared writers", file().inline_int(KW_SHARED, 1), file().inline_int(KW_SHARED, 1), 0},
         {"DENYRW reader, then a reader", file().text(KW_ACTION, "read").text(KW_SHARE, "denyrw"),
          file().text(KW_ACTION, "read"), 30},
