@@ -1,9 +1,11 @@
 // The loxnar program driven through its failure paths from outside: odd
-// entry names, full disks, closed standard descriptors, broken pipes and
-// signals in the middle of a run.  Each test starts build/loxnar in a fresh
-// folder with fork and exec, so that it can set the descriptors, limits and
-// signals the case needs, and waits for it with a time limit: a run that
-// hangs is killed and fails the test.
+// entry names, full disks, closed standard descriptors, broken pipes,
+// signals in the middle of a run, an entry data file that is a FIFO, two
+// runs of the same entry at once and the console on a printer without lp.
+// Each test starts build/loxnar in a fresh folder with fork and exec, so
+// that it can set the descriptors, limits and signals the case needs, and
+// waits for it with a time limit: a run that hangs is killed and fails the
+// test.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

@@ -1,13 +1,13 @@
-// The windowed program driven through its failure paths, each run in a
-// child process running loxnar's calculation.  Ends the program did not ask
-// for: a console event or SIGTERM in every state of a run (waiting for the
-// entry name, computing, paused, a diagnostic box open, the exit prompt,
-// the windows kept after the end), the display going away (Qt's display
-// connection ends the process with exit()), and Exit after a unit could not
-// be closed: the process ends without a box or a question, with the status
-// console mode gives, and every record the window showed is in the results
-// file.  Hostile input: a NUL typed into the entry name, a results file
-// that hits the file size limit.
+// The windowed program driven through its failure paths, each run in a child
+// process running loxnar's calculation.  Ends the program did not ask for: a
+// console event or SIGTERM in every state of a run (waiting for the entry
+// name, computing, paused, a diagnostic box open, the exit prompt, the
+// windows kept after the end, waiting for an entry FIFO nobody writes), the
+// display going away (Qt's display connection ends the process with exit()),
+// and Exit after a unit could not be closed: the process ends without a box
+// or a question, with the status console mode gives, and every record the
+// window showed is in the results file.  Hostile input: a NUL typed into the
+// entry name, a results file that hits the file size limit.
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
