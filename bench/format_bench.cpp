@@ -15,7 +15,7 @@ void count_move(void* context, std::uint8_t, std::int32_t n) { *static_cast<std:
 // them, then on to the format end.
 void BM_WalkPlaneRow(benchmark::State& bench) {
     std::int64_t moved = 0;
-    const forrtl::FormatPositioner positioner{&count_move, &moved};
+    const forrtl::FormatPositioner positioner{&count_move, &moved, nullptr};
     forrtl::FormatState state;
     std::int64_t handed = 0;
     for (auto _ : bench) {

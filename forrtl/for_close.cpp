@@ -24,15 +24,15 @@ namespace {
 // The name a block holds after its file is closed.
 char kUnknownName[] = "\"Unknown\"";
 
-void print_file(const char* path, bool default_printer) {
+// Hands the file to lp and waits for it: true when lp took it (exit 0).
+bool print_file(const char* path, bool default_printer) {
     const char* dest = default_printer ? nullptr : std::getenv("FOR_DEFAULT_PRINT_DEVICE");
     if (dest && *dest) {
         const char* argv[] = {"lp", "-d", dest, "--", path, nullptr};
-        run_command(argv, true, false);
-    } else {
-        const char* argv[] = {"lp", "--", path, nullptr};
-        run_command(argv, true, false);
+        return run_command(argv, true, false) == 0;
     }
+    const char* argv[] = {"lp", "--", path, nullptr};
+    return run_command(argv, true, false) == 0;
 }
 
 }  // namespace
@@ -85,8 +85,17 @@ Status for_close_connection(Lub* lub, int status_code) {
     lub->handle = -1;
 
     if (lub->spool_path) {
-        print_file(lub->spool_path, true);
-        unlink(lub->spool_path);
+        if (print_file(lub->spool_path, true)) {
+            unlink(lub->spool_path);
+        } else {
+            // lp could not be started or refused the file: the spool file
+            // is kept, and the failure names it as the unit's file.
+            if (lub->name != kUnknownName) std::free(lub->name);
+            lub->name = lub->spool_path;
+            lub->name_length = static_cast<std::uint16_t>(std::strlen(lub->spool_path));
+            lub->spool_path = nullptr;
+            if (result == 0) result = status_of(MSG_CLOSE_ERROR);
+        }
     }
     if (lub->device_code != -1 || !lub->name) return result;
 
@@ -101,7 +110,8 @@ Status for_close_connection(Lub* lub, int status_code) {
         del = false;
     }
     if (print) {
-        print_file(lub->name, false);
+        const bool printed = print_file(lub->name, false);
+        if (!printed && result == 0) result = status_of(MSG_CLOSE_ERROR);
         if (del) {
             del = false;
             if (result == 0) result = status_of(MSG_DISPOSITION_MODIFIED);
@@ -111,12 +121,15 @@ Status for_close_connection(Lub* lub, int status_code) {
         lub->system_error = errno;
         if (result == 0) result = status_of(MSG_CLOSE_ERROR);
     }
+    // Held until the file is deleted: no other process takes it meanwhile.
+    for_unshare_file(lub);
     return result;
 }
 
 void for_clear_connection(Lub* lub) {
     for_wbuf_detach(lub);
     for_detach_device(lub);
+    for_unshare_file(lub);
     if (lub->handle >= 0 && !lub->std_handle && !lub->window_unit) {
         // A connection that failed half-way: a scratch file made for it goes too.
         close(lub->handle);
@@ -237,7 +250,7 @@ int for_close(std::int32_t* control, std::int32_t unit, std::uint32_t flags, con
     }
     if (status_code == DISP_KEEP && lub->scratch)
         return for_handle_io_error(IOERR_RELEASE, status_of(MSG_INCONSISTENT_OPEN_CLOSE), lub);
-    if (status_code == DISP_DELETE && lub->read_only)
+    if (status_code == DISP_DELETE && lub->read_only && !lub->read_only_by_kind)
         return for_handle_io_error(IOERR_RELEASE, status_of(MSG_INCONSISTENT_OPEN_CLOSE), lub);
 
     s = for_close_connection(lub, status_code);

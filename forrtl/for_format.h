@@ -188,6 +188,12 @@ struct FormatExpression {
 
 constexpr int kFormatMaxDepth = 8;
 
+// Positioning, as the drivers carry it out: nX and TRn move right, TLn
+// left but never before the record start, Tn to position n; a count below
+// 0 moves by 0, and a position farther than this is held here, so that the
+// next transfer fails on room.
+constexpr std::int32_t kFormatPositionLimit = INT32_MAX / 2;
+
 // The interpreter state of one unit (cleared when a formatted statement
 // begins).
 struct FormatState {
@@ -199,6 +205,31 @@ struct FormatState {
         std::uint16_t count;  // remaining repeat count
         std::uint16_t loop;   // offset of the item after the group's opening item
     } stack[kFormatMaxDepth];
+    // The open levels, from the outermost, whose current repetition has
+    // acted: handed back a data descriptor, Q taking an item or a slash, or
+    // evaluated an expression.  A repetition of a deeper level did nothing
+    // but set modes, meet "$" and ":" (which come out the same however often
+    // they are met), move the position and pass literals, and so would every
+    // further one: the walk leaves the group early or stands for repetitions
+    // by one move (format_step's group end).
+    std::uint8_t acting_levels;
+    // Likewise the open levels whose current repetition handed back a literal.
+    std::uint8_t literal_levels;
+    // Set by a READ: a literal takes characters from the record into its
+    // text, so only the last repetition's characters stay.
+    bool literals_read;
+    // Likewise the open levels whose current repetition moved to a position
+    // that does not depend on where it began (Tn, or a move beyond any
+    // record): further repetitions end where this one ended.
+    std::uint8_t placed_levels;
+    // The moves of the walk summed (right counts up, TL down), modulo 2^64,
+    // and the sum when each open level's current repetition began: the
+    // difference is what a repetition moves when nothing stops it.
+    std::uint64_t moved;
+    std::uint64_t moved_at_repetition[kFormatMaxDepth];
+    // The position when each open level's current repetition began, -1 when
+    // the driver does not tell it.
+    std::int32_t position_at_repetition[kFormatMaxDepth];
     std::uint8_t category;  // of the descriptor last handed back
     std::int32_t repeat;    // remaining repetitions of the current data descriptor
     std::int32_t w;
@@ -231,6 +262,9 @@ struct FormatStep {
 struct FormatPositioner {
     void (*move)(void* context, std::uint8_t category, std::int32_t n);
     void* context;
+    // The current position, so that a repetition that ended where it began
+    // is seen to do the same as every further one; may be null.
+    std::int32_t (*position)(void* context);
 };
 
 // Clears the state and points it at a program.
@@ -247,6 +281,11 @@ void format_state_begin(FormatState& state, const std::uint8_t* program,
 // cleared when the walk goes on.  Repetitions of a data descriptor are
 // counted down by the driver in `repeat`.
 FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner);
+
+// The driver paired an item with a descriptor that the walk does not count
+// as data (Q on input): the repetitions of the open groups have acted, so
+// the walk repeats them.
+constexpr void format_item_taken(FormatState& state) { state.acting_levels = state.depth; }
 
 // The value of one expression reference (4 bytes: 16-bit index, kind, type).
 Status format_expression_value(const FormatExpression* table, const std::uint8_t* reference,

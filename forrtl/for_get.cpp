@@ -21,6 +21,8 @@ constexpr int kInitialInputBuffer = 1024;
 // A disk file is read in larger blocks: each read(2) brings many records.
 constexpr int kDiskInputBuffer = 64 * 1024;
 constexpr char kControlZ = 26;
+// How often a wait for input under the host passes the transfer gate.
+constexpr int kGatePassMs = 100;
 
 std::uint32_t get_u32(const char* p, bool big_endian) {
     std::uint32_t v = 0;
@@ -219,13 +221,18 @@ bool input_ready(int fd) {
 }  // namespace
 
 void for_wait_for_input(int fd) {
+    const bool gated = g_host && g_host->transfer_gate;
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         for_input_wait_begin();
-        const int r = poll(&p, 1, -1);
+        const int r = poll(&p, 1, gated ? kGatePassMs : -1);
         const int err = errno;
         for_input_wait_end();  // parks when the run's end was claimed meanwhile
-        if (r >= 0 || err != EINTR) return;
+        if (r == 0) {
+            g_host->transfer_gate();
+            continue;
+        }
+        if (r > 0 || err != EINTR) return;
     }
 }
 

@@ -34,9 +34,14 @@ Status format_expression_value(const FormatExpression* table, const std::uint8_t
 }
 
 FormatStep next_descriptor(FormatState& state, const FormatPositioner* positioner) {
-    return format_step(state, [positioner](std::uint8_t category, std::int32_t n) {
-        if (positioner && positioner->move) positioner->move(positioner->context, category, n);
-    });
+    return format_step(
+        state,
+        [positioner](std::uint8_t category, std::int32_t n) {
+            if (positioner && positioner->move) positioner->move(positioner->context, category, n);
+        },
+        [positioner] {
+            return positioner && positioner->position ? positioner->position(positioner->context) : -1;
+        });
 }
 
 }  // namespace forrtl

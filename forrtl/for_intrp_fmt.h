@@ -55,11 +55,76 @@ constexpr Status vfe_operand(const State& state, const std::uint8_t* reference, 
 
 constexpr FormatStep fail(unsigned message) { return FormatStep{failure(message), FC_INVALID}; }
 
+// Counts a move into the repetitions of the open levels: what it adds to
+// their sum, or that it places the position whatever it was.
+constexpr void count_move(FormatState& state, std::uint8_t category, std::int32_t n) {
+    if (n < 0) n = 0;
+    if (category == FC_T || n >= kFormatPositionLimit) {
+        state.placed_levels = state.depth;
+    } else if (category == FC_TL) {
+        state.moved -= static_cast<std::uint64_t>(n);
+    } else {
+        state.moved += static_cast<std::uint64_t>(n);
+    }
+}
+
+// The end of a repetition of the innermost level, `count` repetitions
+// being left with this one.  When it acted the group repeats as written.
+// Otherwise every repetition is the same function of the position,
+// p -> min(C, max(F, p + a)) with a the sum of its moves and literals (the
+// record start <= F <= C <= the position limit):
+// - one that placed the position, or moved by 0 in sum, ends where the
+//   next one ends: without literals the group is left; with literals one
+//   more repetition is walked, and every later one would write (or read)
+//   the same characters at the same places;
+// - otherwise, unless literals are written (each repetition writing its own
+//   characters), all repetitions but the first and the last two are one
+//   move by (count - 3) * a (held at the limit: farther, the limit or the
+//   record start is reached either way): the next repetition applies C and
+//   F and so ends where the true one would, and the last starts there (a
+//   READ's literals keep what the last one reads);
+// - a repetition writing literals that ended where it began (held at F or
+//   C) writes what every further one would write.
+// Returns false when the group is left.
+template <class Move, class Where>
+constexpr bool group_repeats(FormatState& state, Move& move, Where& where) {
+    FormatState::Level& level = state.stack[state.depth - 1];
+    if (level.count <= 1) return false;
+    const auto outer = static_cast<std::uint8_t>(state.depth - 1);
+    if (state.acting_levels < state.depth) {
+        const bool literals = state.literal_levels >= state.depth;
+        const auto a = static_cast<std::int64_t>(state.moved - state.moved_at_repetition[outer]);
+        if (state.placed_levels >= state.depth || a == 0) {
+            if (!literals) return false;
+            level.count = 2;
+        } else if (literals && !state.literals_read) {
+            const std::int32_t began = state.position_at_repetition[outer];
+            if (began >= 0 && where() == began) return false;
+        } else if (level.count > 3) {
+            const std::int64_t span = (a < 0 ? -a : a) * (level.count - 3);
+            const auto n = static_cast<std::int32_t>(span < kFormatPositionLimit ? span : kFormatPositionLimit);
+            const std::uint8_t category = a < 0 ? FC_TL : FC_X;
+            count_move(state, category, n);
+            move(category, n);
+            level.count = 3;
+        }
+    }
+    // The next repetition of this level begins: it has done nothing yet.
+    --level.count;
+    if (state.acting_levels > outer) state.acting_levels = outer;
+    if (state.literal_levels > outer) state.literal_levels = outer;
+    if (state.placed_levels > outer) state.placed_levels = outer;
+    state.moved_at_repetition[outer] = state.moved;
+    state.position_at_repetition[outer] = where();
+    return true;
+}
+
 }  // namespace fmt_step_detail
 
-// next_descriptor with the positioning done by `move(category, n)`.
-template <class Move>
-constexpr FormatStep format_step(FormatState& state, Move&& move) {
+// next_descriptor with the positioning done by `move(category, n)`, the
+// current position told by `where()` (-1 when unknown).
+template <class Move, class Where>
+constexpr FormatStep format_step(FormatState& state, Move&& move, Where&& where) {
     using namespace fmt_step_detail;
     // The pass that ended with the format end handed back last time is over.
     if (state.category == FC_FORMAT_END) state.data_met = false;
@@ -81,6 +146,10 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             w = le32(item + 8);
             const std::uint8_t flags = item[1];
             if (flags) {
+                // An expression is evaluated on every repetition (its
+                // routine may count the calls): the group is not crossed
+                // in one step.
+                state.acting_levels = state.depth;
                 size = kLongItemVfeSize;
                 const std::uint8_t* refs = item + kLongItemSize;
                 Status status = 0;
@@ -138,6 +207,9 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_FORMAT_END:
             state.current = state.program + state.reversion;
             state.depth = 0;
+            state.acting_levels = 0;
+            state.literal_levels = 0;
+            state.placed_levels = 0;
             state.category = FC_FORMAT_END;
             return FormatStep{0, FC_FORMAT_END};
         case FC_GROUP_BEGIN: {
@@ -146,19 +218,22 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             std::uint16_t count = static_cast<std::uint16_t>(repeat);
             if (count == 0) count = 1;
             if (state.depth == 0) state.reversion = offset_of(state, item);
+            state.moved_at_repetition[state.depth] = state.moved;
+            state.position_at_repetition[state.depth] = where();
             state.stack[state.depth++] = FormatState::Level{count, offset_of(state, next)};
             state.current = next;
             continue;
         }
         case FC_GROUP_END: {
             if (state.depth == 0) return fail(MSG_FORMAT_SYNTAX);
-            FormatState::Level& level = state.stack[state.depth - 1];
-            if (level.count <= 1) {
-                --state.depth;
-                state.current = next;
+            if (group_repeats(state, move, where)) {
+                state.current = state.program + state.stack[state.depth - 1].loop;
             } else {
-                --level.count;
-                state.current = state.program + level.loop;
+                --state.depth;
+                if (state.acting_levels > state.depth) state.acting_levels = state.depth;
+                if (state.literal_levels > state.depth) state.literal_levels = state.depth;
+                if (state.placed_levels > state.depth) state.placed_levels = state.depth;
+                state.current = next;
             }
             continue;
         }
@@ -171,18 +246,26 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
         case FC_X:
         case FC_T:
         case FC_TL:
-        case FC_TR:
-            move(category, category == FC_X ? repeat : w);
+        case FC_TR: {
+            const std::int32_t n = category == FC_X ? repeat : w;
+            count_move(state, category, n);
+            move(category, n);
             break;
-        case FC_Q:
-        case FC_DOLLAR:
-        case FC_COLON:
-        case FC_SLASH:
+        }
+        case FC_SLASH:  // ends records
+            state.acting_levels = state.depth;
+            [[fallthrough]];
+        case FC_Q:       // nothing on output; an input driver takes an item (format_item_taken)
+        case FC_DOLLAR:  // the same mark however often it is met
+        case FC_COLON:   // passed, or the statement ends there
             state.current = next;
             state.category = category;
             state.repeat = repeat;
             return FormatStep{0, category};
         case FC_LITERAL:
+            // Written (or read) at the position, which it passes.
+            state.literal_levels = state.depth;
+            count_move(state, FC_X, w);
             state.current = next;
             state.category = category;
             // Program storage is writable by contract: a READ stores into it.
@@ -191,6 +274,7 @@ constexpr FormatStep format_step(FormatState& state, Move&& move) {
             return FormatStep{0, category};
         default:
             if (category < FC_A0 || category > FC_ESE) return fail(MSG_FORMAT_SYNTAX);
+            state.acting_levels = state.depth;
             state.current = next;
             state.category = category;
             state.repeat = repeat;

@@ -119,7 +119,9 @@ int for_device_read(Lub* lub, char* buffer, int capacity);
 
 // Waits until descriptor `fd` has input (or an error to report).  While it
 // waits the thread counts as stopped for the end of the run, and it parks
-// when another thread claimed that end meanwhile.
+// when another thread claimed that end meanwhile.  Under the host it passes
+// the host's transfer gate every 100 ms, so that the application's Exit
+// stops it there while nothing comes (a FIFO no one writes to).
 void for_wait_for_input(int fd);
 
 // --- connections ----------------------------------------------------------
@@ -127,6 +129,12 @@ void for_wait_for_input(int fd);
 // Connects an unconnected unit on its first transfer: ACCESS=SEQUENTIAL,
 // the given STATUS code (4 UNKNOWN) and FORM code (1 FORMATTED).
 Status for_implicit_open(Lub* lub, int access, int status, int form);
+
+// A FIFO or device connected for reading only for want of ACTION becomes
+// readable and writable when the first statement on it writes, as it is
+// opened when its use is writing.  Does nothing once anything was read
+// from it, or when it cannot be opened for writing.
+void for_writable_on_first_write(Lub* lub);
 
 // Closes the connection of a locked block: pending output, disposition
 // (`status_code` of the CLOSE STATUS table, 0 when not given), handle.  The

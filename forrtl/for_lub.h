@@ -60,6 +60,7 @@ struct LockHeader {
 };
 
 struct DeviceNode;
+struct FileShare;
 
 // The record buffer.  Positions are offsets from `buffer` so that the
 // buffer can grow without invalidating them.
@@ -126,6 +127,9 @@ struct Lub {
     char* spool_path;         // printer devices: the spool file handed to lp at close
     bool nonadvancing_open;   // a non-advancing READ or WRITE left the current record open
     std::int8_t write_behind; // entry of the write-behind table holding this unit's output (from 1), 0 none
+    bool read_only_by_kind;   // read-only for being a FIFO or device, not by ACTION: it may still be deleted
+    FileShare* file_share;    // the lock on a disk file that other processes see, nullptr none
+    bool share_exclusive;     // this unit holds that lock exclusively
 };
 
 // Statement kinds passed to unit lookup (1 to 38).  Kinds that transfer

@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 
 #include "for_host.h"
 #include "for_open_params.h"
+#include "for_reentrancy.h"
 #include "for_startup.h"
 #include "for_wbuf.h"
 
@@ -152,6 +154,28 @@ int close_as_directory(int fd) {
     close(fd);
     errno = EISDIR;
     return -1;
+}
+
+// A FIFO, or a device that is no terminal, connected without ACTION is
+// opened for reading only (a first statement that writes opens it for
+// writing too, for_writable_on_first_write): opened for reading and
+// writing the program would be the FIFO's own writer and never see its
+// end.  The open does not wait for a writer to come; the first read waits
+// instead (poll), where the end of the run can cut the wait short.  -1 for
+// a regular file, a directory, a terminal or a name that cannot be opened
+// so: the caller opens it as any other file.
+int open_for_reading_only(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat opened;
+    if (isatty(fd) || fstat(fd, &opened) != 0 || S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 Status make_scratch(const OpenParams& params, ResolvedName& out) {
@@ -463,10 +487,17 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             else if (st != ST_OLD && !lub->read_only) flags |= O_CREAT;
         }
         if (st == ST_OLD) lub->must_exist = true;
+        if (code == -1 && access_code == 0 && !lub->read_only && (st == 0 || st == ST_OLD || st == ST_UNKNOWN)) {
+            fd = open_for_reading_only(path);
+            if (fd >= 0) {
+                lub->read_only = true;
+                lub->read_only_by_kind = true;
+            }
+        }
         // A serial line would wait for its carrier: open without waiting,
         // then make the descriptor blocking for the transfers.
         if (code != -1) flags |= O_NONBLOCK;
-        fd = open(path, flags | acc, 0666);
+        if (fd < 0) fd = open(path, flags | acc, 0666);
         if (fd >= 0 && is_directory(fd)) fd = close_as_directory(fd);
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == EISDIR) && access_code == 0 &&
             !lub->read_only) {
@@ -486,6 +517,11 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
             return open_errno_status(errno, compat, code != -1);
         }
         if (code != -1) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        // Nothing of the file changes before it is known to be the unit's.
+        if (Status s = for_share_file(lub, params, fd)) {
+            close(fd);
+            return s;
+        }
         if (st == ST_REPLACE && code == -1 && ftruncate(fd, 0) != 0) {
             lub->system_error = errno;
             close(fd);
@@ -497,6 +533,130 @@ Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& n
     if (fstat(fd, &info) == 0) lub->char_device = S_ISCHR(info.st_mode);
     lub->seekable = !lub->char_device && lseek(fd, 0, SEEK_CUR) >= 0;
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Sharing with other processes.  A unit that writes a disk file without
+// SHARED lets other processes only read it, and a unit that reads lets
+// them read; a lock of the kernel's (flock) that every run of the program
+// takes says so, and it goes with the process however the process ends.
+// An exclusive lock stops another process's OPEN of the file for reading
+// or writing, and so its deleting the file too (a delete needs the file
+// connected for writing); shared locks stop writers only.  The units of
+// one process that reach the same file share one lock, held on a
+// duplicate of the first unit's descriptor and made exclusive while any of
+// them needs it.
+
+struct FileShare {
+    dev_t device;
+    ino_t inode;
+    int fd;        // holds the lock
+    int writers;   // units holding it exclusively
+    int others;    // units content with a shared lock
+    FileShare* next;
+};
+
+namespace {
+
+FileShare* g_shares = nullptr;
+std::atomic<std::int32_t> g_shares_lock{0};
+
+enum ShareLock { LOCK_NONE, LOCK_SHARED, LOCK_EXCLUSIVE };
+
+// The lock the unit needs: exclusive when it writes and lets nobody else
+// write, none when it only reads and lets others write; SHARE narrows what
+// others may do, SHARED and compatibility numbering let them write too.
+ShareLock lock_needed(const Lub* lub, const OpenParams& params) {
+    enum { kDenyNone = 2, kDenyRead = 3, kDenyReadWrite = 4, kCompat = 1 };
+    if (params.share == kDenyReadWrite || params.share == kDenyRead) return LOCK_EXCLUSIVE;
+    const bool others_write =
+        params.share == kDenyNone || params.share == kCompat || params.shared || lub->compat_numbering;
+    if (!others_write) return lub->read_only ? LOCK_SHARED : LOCK_EXCLUSIVE;
+    return lub->read_only ? LOCK_NONE : LOCK_SHARED;
+}
+
+bool set_lock(int fd, bool exclusive) {
+    for (;;) {
+        if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+        if (errno != EINTR) return errno != EWOULDBLOCK;  // a file system without locks shares freely
+    }
+}
+
+}  // namespace
+
+Status for_share_file(Lub* lub, const OpenParams& params, int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    const ShareLock needed = lock_needed(lub, params);
+    if (needed == LOCK_NONE) return 0;
+    const bool exclusive = needed == LOCK_EXCLUSIVE;
+    if (Status s = for_take_lock(g_shares_lock)) return s;
+    FileShare* share = g_shares;
+    while (share && (share->device != st.st_dev || share->inode != st.st_ino)) share = share->next;
+    Status result = 0;
+    if (!share) {
+        share = static_cast<FileShare*>(std::calloc(1, sizeof(FileShare)));
+        const int held = share ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
+        if (held < 0) {
+            std::free(share);
+            share = nullptr;
+            result = status_of(MSG_NO_MEMORY);
+        } else if (!set_lock(held, exclusive)) {
+            close(held);
+            std::free(share);
+            share = nullptr;
+            result = status_of(MSG_OPEN_FAILURE);
+        } else {
+            *share = FileShare{st.st_dev, st.st_ino, held, 0, 0, g_shares};
+            g_shares = share;
+        }
+    } else if (exclusive && share->writers == 0 && !set_lock(share->fd, true)) {
+        // The conversion gave the shared lock up: it is taken again.
+        set_lock(share->fd, false);
+        share = nullptr;
+        result = status_of(MSG_OPEN_FAILURE);
+    }
+    if (share) {
+        ++(exclusive ? share->writers : share->others);
+        lub->file_share = share;
+        lub->share_exclusive = exclusive;
+    } else if (status_number(result) == MSG_OPEN_FAILURE) {
+        lub->system_error = EBUSY;  // the file is in use by another process
+    }
+    for_release_lock(g_shares_lock);
+    return result;
+}
+
+void for_unshare_file(Lub* lub) {
+    FileShare* share = lub->file_share;
+    if (!share) return;
+    lub->file_share = nullptr;
+    // Without the table's lock the share stays as it is: a lock held a
+    // little longer, never one given up under another unit.
+    if (for_take_lock(g_shares_lock) != 0) return;
+    --(lub->share_exclusive ? share->writers : share->others);
+    if (share->writers == 0 && share->others == 0) {
+        FileShare** link = &g_shares;
+        while (*link != share) link = &(*link)->next;
+        *link = share->next;
+        close(share->fd);
+        std::free(share);
+    } else if (lub->share_exclusive && share->writers == 0) {
+        set_lock(share->fd, false);
+    }
+    for_release_lock(g_shares_lock);
+}
+
+void for_writable_on_first_write(Lub* lub) {
+    if (!lub->read_only_by_kind || lub->records > 1 || lub->rec.ahead_count > 0) return;
+    int fd = open(lub->name, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (dup3(fd, lub->handle, O_CLOEXEC) >= 0) {
+        lub->read_only = false;
+        lub->read_only_by_kind = false;
+    }
+    close(fd);
 }
 
 bool same_connection(const Lub* lub, const ResolvedName& name) {

@@ -120,6 +120,15 @@ bool full_path(const char* name, char* out, std::size_t capacity);
 // disk file) and records handle, device code and file type in the block.
 Status open_connection(Lub* lub, const OpenParams& params, const ResolvedName& name);
 
+// The lock other processes see on the disk file that `fd` (a unit's new
+// descriptor) opened: exclusive for a unit that writes without sharing,
+// shared for one that reads or shares.  A file another process holds in a
+// way that excludes the unit fails with "open failure" (30), the system
+// error being EBUSY.  Units of the same process never exclude each other.
+Status for_share_file(Lub* lub, const OpenParams& params, int fd);
+// Gives up the unit's part of the lock (nothing when it holds none).
+void for_unshare_file(Lub* lub);
+
 // Whether `name` reaches the file or device the unit is connected to.
 bool same_connection(const Lub* lub, const ResolvedName& name);
 

@@ -150,6 +150,7 @@ struct Target {
     constexpr Status end_record() { return b.end_record(); }
     constexpr void dollar() { b.dollar_mark(); }
     constexpr void move(std::uint8_t category, std::int32_t n) { b.move(category, n); }
+    constexpr std::int32_t position() const { return b.pos; }
 };
 
 constexpr bool is_complex(std::uint8_t type) {
@@ -532,6 +533,8 @@ constexpr bool read_fields(bool formatted, const std::uint8_t* program, const st
     fs.current = program;
     bool have_data = false, moved = false, runs = true;
     auto move = [&moved](std::uint8_t, std::int32_t) { moved = true; };
+    // A plan takes no positioning, so the walk never needs the position.
+    auto where = [] { return std::int32_t{-1}; };
     // The walk to the next data descriptor; false where the plan ends.
     auto next = [&](bool for_item) {
         if (have_data && fs.repeat >= 2) {
@@ -539,7 +542,7 @@ constexpr bool read_fields(bool formatted, const std::uint8_t* program, const st
             return true;
         }
         for (;;) {
-            const FormatStep step = format_step(fs, move);
+            const FormatStep step = format_step(fs, move, where);
             have_data = false;
             if (step.status || moved || fs.scale != 0 || fs.blank != BLANK_NONE) return false;
             switch (step.category) {

@@ -31,7 +31,7 @@ void move_input(void* context, std::uint8_t category, std::int32_t n) {
     case FC_T: pos = static_cast<std::int64_t>(rec.start) + (n > 0 ? n - 1 : 0); break;
     default: break;
     }
-    if (pos > INT32_MAX / 2) pos = INT32_MAX / 2;
+    if (pos > kFormatPositionLimit) pos = kFormatPositionLimit;
     rec.pos = static_cast<std::int32_t>(pos);
 }
 
@@ -73,7 +73,7 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
         stop = STOP_DATA;
         return 0;
     }
-    FormatPositioner positioner{move_input, &st};
+    FormatPositioner positioner{move_input, &st, nullptr};
     for (;;) {
         FormatStep step = next_descriptor(fs, &positioner);
         st.have_data = false;
@@ -105,6 +105,8 @@ Status walk(Statement& st, bool for_item, WalkStop& stop) {
             if (Status s = next_record(st)) return s;
             break;
         default:
+            // Q takes an item here, as the data edit descriptors do.
+            if (step.category == FC_Q) format_item_taken(fs);
             st.have_data = true;
             stop = STOP_DATA;
             return 0;
@@ -203,6 +205,7 @@ int transfer(Statement& st, const std::uint8_t* items, const ArgWord* args) {
 int begin_on_unit(Statement& st, const std::uint8_t* format, std::int32_t format_length,
                   const std::uint8_t* items, const ArgWord* args) {
     if (Status s = stmt_format_begin(st, format, format_length)) return stmt_finish(st, s);
+    st.lub->fmt.literals_read = true;
     if (!st.lub->nonadvancing_open || st.internal) {
         if (Status s = next_record(st)) return stmt_finish(st, s);
     }

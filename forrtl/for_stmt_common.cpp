@@ -226,6 +226,7 @@ Status stmt_acquire_unit(Statement& st, int unit, bool for_write) {
     }
     if (lub->direct) return status_of(MSG_SEQUENTIAL_TO_DIRECT);
     if (lub->form != FORM_FORMATTED) return status_of(MSG_FORMATTED_TO_UNFORMATTED);
+    if (for_write && lub->read_only_by_kind) for_writable_on_first_write(lub);
     if (for_write && lub->read_only) return status_of(MSG_WRITE_READONLY);
     if (opened) {
         s = for_flush_pending(lub, for_write ? SK_WRITE : SK_READ);

@@ -77,6 +77,7 @@ void write_stop_line(int unit, std::uint32_t flags, const char* text, int length
             return;
         }
     }
+    for_writable_on_first_write(lub);
     status = for_begin_output_record(lub);
     // "FORTRAN" carriage control: a blank control character single-spaces
     // the line, so that the text's first character is not taken for one.

@@ -47,6 +47,7 @@ struct RecordTarget {
         RecordBuffer& rec = st.lub->rec;
         rec.pos = output_position(rec.pos, rec.start, category, n);
     }
+    std::int32_t position() const { return st.lub->rec.pos; }
 };
 
 Status walk(Statement& st, bool for_item, WalkStop& stop) {

@@ -31,6 +31,7 @@ struct OutputWalk {
 //   Status end_record();  // "/" and a new pass: the record ends, the next begins
 //   void dollar();        // the statement's last record gets no terminator
 //   void move(std::uint8_t category, std::int32_t n);  // nX, Tn, TLn, TRn
+//   std::int32_t position();  // where the next character goes
 template <class Target>
 constexpr Status output_walk(OutputWalk& walk, bool for_item, WalkStop& stop, Target& target) {
     FormatState& fs = *walk.format;
@@ -40,7 +41,9 @@ constexpr Status output_walk(OutputWalk& walk, bool for_item, WalkStop& stop, Ta
         return 0;
     }
     for (;;) {
-        FormatStep step = format_step(fs, [&target](std::uint8_t category, std::int32_t n) { target.move(category, n); });
+        FormatStep step = format_step(
+            fs, [&target](std::uint8_t category, std::int32_t n) { target.move(category, n); },
+            [&target] { return target.position(); });
         walk.have_data = false;
         if (step.status) return step.status;
         switch (step.category) {
@@ -113,7 +116,7 @@ constexpr std::int32_t output_position(std::int32_t pos, std::int32_t start, std
     case FC_T: to = static_cast<std::int64_t>(start) + (n > 0 ? n - 1 : 0); break;
     default: break;
     }
-    if (to > INT32_MAX / 2) to = INT32_MAX / 2;
+    if (to > kFormatPositionLimit) to = kFormatPositionLimit;
     return static_cast<std::int32_t>(to);
 }
 

@@ -18,7 +18,7 @@ void walk(const std::uint8_t* program) {
     forrtl::FormatState state{};
     forrtl::format_state_begin(state, program);
     std::int64_t moved = 0;
-    forrtl::FormatPositioner positioner{count_move, &moved};
+    forrtl::FormatPositioner positioner{count_move, &moved, nullptr};
     for (int step = 0; step < 4000; ++step) {
         state.item_waiting = (step & 1) == 0;
         const forrtl::FormatStep s = forrtl::next_descriptor(state, &positioner);

@@ -66,5 +66,5 @@ file(WRITE ${OUTPUT}
 ".SH SYNOPSIS\n${synopsis}"
 ".SH DESCRIPTION\n${description}"
 ".SH OPTIONS\n${options}"
-".SH ENVIRONMENT\n.TP\n.B FPSHL_HLP\nThe help document shown by the window's Help menu: a folder ending in \\(lq/\\(rq holding FPSHL.html, or a file name (\\(lq.html\\(rq is added to a name without an extension).\n"
+".SH ENVIRONMENT\n.TP\n.B FPSHL_HLP\nThe help document shown by the window's Help menu: a folder ending in \\(lq/\\(rq holding FPSHL.html, or a file name (\\(lq.html\\(rq is added to a name without an extension).\n.TP\n.B FORT6=PRN\nThe console goes to the printer: its records are gathered in a temporary file (in TMPDIR, else /tmp), which is handed to\n.BR lp (1)\nwhen the run ends and then deleted. When lp cannot be started or fails, the file is kept, the message \\(lqCLOSE error\\(rq (28) names it, and the run ends with status 28.\n"
 ".SH FILES\n.TP\n.I ${help_doc}\nThe help document.\n")

@@ -1,9 +1,11 @@
 // The loxnar program driven through its failure paths from outside: odd
-// entry names, full disks, closed standard descriptors, broken pipes and
-// signals in the middle of a run.  Each test starts build/loxnar in a fresh
-// folder with fork and exec, so that it can set the descriptors, limits and
-// signals the case needs, and waits for it with a time limit: a run that
-// hangs is killed and fails the test.
+// entry names, full disks, closed standard descriptors, broken pipes,
+// signals in the middle of a run, an entry data file that is a FIFO, two
+// runs of the same entry at once and the console on a printer without lp.
+// Each test starts build/loxnar in a fresh folder with fork and exec, so
+// that it can set the descriptors, limits and signals the case needs, and
+// waits for it with a time limit: a run that hangs is killed and fails the
+// test.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -69,6 +71,8 @@ struct Launch {
     rlim_t file_size = RLIM_INFINITY;
     rlim_t cpu_seconds = RLIM_INFINITY;  // soft CPU time limit (SIGXCPU), no core dump
     long alarm_us = 0;                   // SIGALRM after this many microseconds
+    std::vector<std::string> env;   // NAME=value settings added to the environment
+    std::string logs = "std";       // the console and diagnostics go to <logs>out.txt and <logs>err.txt
 };
 
 Launch typed(const std::string& text) {
@@ -109,10 +113,14 @@ protected:
         if (how.input_pipe && pipe(in_pipe) != 0) return -1;
         if (how.output_pipe && pipe(out_pipe) != 0) return -1;
         const std::string in_path = (dir_ / "stdin.txt").string();
-        const std::string out_path = (dir_ / "stdout.txt").string();
-        const std::string err_path = (dir_ / "stderr.txt").string();
+        const std::string out_path = (dir_ / (how.logs + "out.txt")).string();
+        const std::string err_path = (dir_ / (how.logs + "err.txt")).string();
         const std::string binary = LOXNAR_BINARY_DIR "/loxnar";
         const std::string cwd = where.string();
+        std::vector<char*> envp;
+        for (const std::string& setting : how.env) envp.push_back(const_cast<char*>(setting.c_str()));
+        for (char** e = environ; *e; ++e) envp.push_back(*e);
+        envp.push_back(nullptr);
         pid_t pid = fork();
         if (pid != 0) {
             if (how.input_pipe) {
@@ -154,12 +162,13 @@ protected:
             struct itimerval t {{0, 0}, {how.alarm_us / 1000000, how.alarm_us % 1000000}};
             setitimer(ITIMER_REAL, &t, nullptr);
         }
-        execl(binary.c_str(), binary.c_str(), "--console", static_cast<char*>(nullptr));
+        char* const argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>("--console"), nullptr};
+        execve(binary.c_str(), argv, envp.data());
         _exit(127);
     }
 
     // Waits for the program, killing it after `seconds`.
-    Outcome finish(pid_t pid, int seconds = 60) {
+    Outcome finish(pid_t pid, int seconds = 60, const std::string& logs = "std") {
         Outcome o;
         int status = 0;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -177,12 +186,12 @@ protected:
         if (input_ >= 0) close(input_);
         if (output_ >= 0) close(output_);
         input_ = output_ = -1;
-        o.out = read_file(dir_ / "stdout.txt");
-        o.err = read_file(dir_ / "stderr.txt");
+        o.out = read_file(dir_ / (logs + "out.txt"));
+        o.err = read_file(dir_ / (logs + "err.txt"));
         return o;
     }
 
-    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder)); }
+    Outcome run(const Launch& how, const fs::path& folder = {}) { return finish(start(how, folder), 60, how.logs); }
 
     // A tmpfs of `kib` KiB mounted on a folder of the test; empty when the
     // machine does not let the test mount one.
@@ -582,5 +591,170 @@ TEST_F(LoxnarFailures, DiagnosticFollowsTheConsoleRecordsOnOneStream) {
         EXPECT_EQ(count_of(out, "forrtl"), 1) << piped;
         EXPECT_TRUE(ends_with(out, " STARTING TIME :  " + out.substr(out.size() - message.size() - 12, 12) + message))
             << piped << ": " << out.substr(out.size() - 200);
+    }
+}
+
+namespace {
+
+// Opens the FIFO `path` for writing once a reader has it open (at most
+// `seconds` later), writes `text` and closes it.  False when no reader came.
+bool feed_fifo(const fs::path& path, const std::string& text, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int fd = -1;
+    while ((fd = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && errno == ENXIO &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (fd < 0) return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return written;
+}
+
+// Reads the program's console pipe until `text` has been shown.
+bool shown_on(int output, const std::string& text) {
+    std::string shown;
+    char buffer[256];
+    while (shown.find(text) == std::string::npos) {
+        const ssize_t n = read(output, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        shown.append(buffer, std::size_t(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+// An entry data file that is a FIFO is read, not written: when its writer
+// closes early the run ends with end-of-file (24) on unit 10, as for a
+// short file.  While no writer has come the run waits, and a console
+// event or SIGTERM still ends it with its status and message.
+TEST_F(LoxnarFailures, FifoEntryFileEndsAtItsWritersEndOrAtAnEvent) {
+    ASSERT_EQ(mkfifo((dir_ / "e.dat").c_str(), 0600), 0);
+    pid_t pid = start(typed("e\n"));
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(feed_fifo(dir_ / "e.dat", "title\n4 4 4 90 90 90\n", 20));
+    Outcome r = finish(pid, 20);
+    EXPECT_EQ(r.status, 24) << r.err;
+    EXPECT_TRUE(ends_with(r.err, "forrtl: severe (24): end-of-file during read, unit 10, file " +
+                                     (dir_ / "e.dat").string() + "\r\n"))
+        << r.err;
+    EXPECT_EQ(count_of(results("e.imp.dat"), "title"), 1);
+
+    for (const EventSignal& ev : {kEventSignals[0], kEventSignals[3]}) {
+        fs::remove(dir_ / "e.imp.dat");
+        Launch how = typed("e\n");
+        how.output_pipe = true;
+        pid = start(how);
+        ASSERT_GT(pid, 0);
+        // The start stamp comes just before the READ of the title.
+        EXPECT_TRUE(shown_on(output_, "STARTING TIME")) << ev.signal_number;
+        kill(pid, ev.signal_number);
+        r = finish(pid, 10);
+        EXPECT_EQ(r.status, ev.status) << ev.signal_number << r.err;
+        EXPECT_EQ(r.err, ev.message) << ev.signal_number;
+        EXPECT_TRUE(fs::is_fifo(dir_ / "e.dat"));
+    }
+}
+
+// Two runs of the same entry at once: the first holds its entry data file
+// and its results file (a long run, its console a pipe the test reads only
+// later); the second finds the entry data file in use, stops at its OPEN
+// with "open failure" (30), the system's text first, and touches nothing.
+// The first writes its whole listing and ends with 0.  A first run killed
+// with SIGKILL leaves no lock behind: the next run takes the files.
+TEST_F(LoxnarFailures, SecondRunOfTheSameEntryStopsAndTheFirstKeepsItsListing) {
+    entry("e", entry_of(300));
+    for (bool crash : {false, true}) {
+        const std::string label = crash ? "first run killed" : "first run going on";
+        fs::remove(dir_ / "e.imp.dat");
+        Launch first = typed("e\n");
+        first.output_pipe = true;
+        first.logs = "first";
+        const pid_t a = start(first);
+        ASSERT_GT(a, 0);
+        const int a_console = output_;
+        output_ = -1;
+        for (int i = 0; i < 5000 && !fs::exists(dir_ / "e.imp.dat"); ++i) usleep(1000);
+        ASSERT_TRUE(fs::exists(dir_ / "e.imp.dat")) << label;
+        if (crash) {
+            kill(a, SIGKILL);
+            output_ = a_console;
+            EXPECT_TRUE(finish(a, 10, "first").killed) << label;
+        }
+
+        Launch second = typed("e\n");
+        second.logs = "second";
+        Outcome b = run(second);
+        if (crash) {
+            EXPECT_EQ(b.status, 0) << label << b.err;
+            EXPECT_EQ(count_of(results("e.imp.dat"), " LOXNAR RESULTS\r\n"), 300) << label;
+            continue;
+        }
+        EXPECT_EQ(b.status, 30) << label << b.err;
+        EXPECT_EQ(b.err, "forrtl: Device or resource busy\r\nforrtl: severe (30): open failure, unit 10, file " +
+                             (dir_ / "e.dat").string() + "\r\n")
+            << label;
+        EXPECT_EQ(count_of(b.out, "LOXNAR RESULTS"), 0) << label;
+
+        // The first run goes on to its end.
+        std::string shown;
+        char buffer[4096];
+        for (ssize_t n; (n = read(a_console, buffer, sizeof buffer)) > 0;) shown.append(buffer, std::size_t(n));
+        output_ = a_console;
+        Outcome r = finish(a, 30, "first");
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(count_of(shown, " LOXNAR RESULTS\r\n"), 300) << label;
+        const std::string file = results("e.imp.dat");
+        EXPECT_EQ(count_of(file, " LOXNAR RESULTS\r\n"), 300) << label;
+        EXPECT_EQ(count_of(file, "ENDING TIME"), 300) << label;
+    }
+}
+
+// The console on the printer (FORT6=PRN): the records are spooled to a
+// temporary file that lp takes when the run ends.  When lp is missing or
+// refuses the file, the file is kept, the run says which file it is
+// ("CLOSE error", 28) and ends with status 28.
+TEST_F(LoxnarFailures, ConsoleOnThePrinterKeepsItsRecordsWhenLpFails) {
+    entry("quartz", entry_of(2));
+    const fs::path bin = dir_ / "bin", spool = dir_ / "spool";
+    fs::create_directory(bin);
+    fs::create_directory(spool);
+    struct Row {
+        const char* label;
+        const char* lp;  // the stand-in's script, nullptr for none
+        int status;
+    } rows[] = {
+        {"no lp", nullptr, 28},
+        {"lp refuses", "#!/bin/sh\nexit 1\n", 28},
+        {"lp prints", "#!/bin/sh\ncat \"$2\" > \"$(dirname \"$2\")/../printed.txt\"\n", 0},
+    };
+    for (const Row& row : rows) {
+        fs::remove(bin / "lp");
+        if (row.lp) {
+            write_file(bin / "lp", row.lp);
+            fs::permissions(bin / "lp", fs::perms::owner_all);
+        }
+        fs::remove(dir_ / "quartz.imp.dat");
+        Launch how = typed("quartz\n");
+        how.env = {"FORT6=PRN", "PATH=" + bin.string() + ":/usr/bin:/bin", "TMPDIR=" + spool.string()};
+        Outcome r = run(how);
+        EXPECT_EQ(r.status, row.status) << row.label << r.err;
+        EXPECT_EQ(r.out, "") << row.label;
+        std::vector<fs::path> kept;
+        for (const auto& f : fs::directory_iterator(spool)) kept.push_back(f.path());
+        const std::string printed = row.status == 0 ? read_file(dir_ / "printed.txt") : "";
+        if (row.status == 0) {
+            EXPECT_TRUE(kept.empty()) << row.label;
+            EXPECT_EQ(r.err, "") << row.label;
+            EXPECT_EQ(count_of(printed, " LOXNAR RESULTS\r\n"), 2) << row.label;
+            continue;
+        }
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_TRUE(ends_with(r.err, "forrtl: severe (28): CLOSE error, unit 6, file " + kept[0].string() + "\r\n"))
+            << row.label << r.err;
+        const std::string console = read_file(kept[0]);
+        EXPECT_EQ(console.rfind("     LOXNAR calculates d(hkl)\r\n", 0), 0u) << row.label;
+        EXPECT_EQ(count_of(console, " LOXNAR RESULTS\r\n"), 2) << row.label;
+        fs::remove(kept[0]);
     }
 }

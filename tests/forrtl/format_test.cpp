@@ -6,6 +6,7 @@
 
 #include "for_fmt_builder.h"
 #include "for_format.h"
+#include "for_wseq_walk.h"
 
 using namespace forrtl;
 
@@ -96,7 +97,7 @@ std::string pair_items(const std::uint8_t* program, int items, const FormatExpre
                        FormatState* final_state = nullptr) {
     Walk walk;
     FormatState& s = walk.state;
-    const FormatPositioner positioner{&Walk::move, &walk};
+    const FormatPositioner positioner{&Walk::move, &walk, nullptr};
     format_state_begin(s, program, table);
     bool current = false;  // a data descriptor is in hand
     auto finish = [&] {
@@ -434,6 +435,126 @@ TEST(FormatWalk, GroupCountZeroRunsOnce) {
     EXPECT_EQ(pair_items(program.data(), 2), "I2 | I2 <end>");
 }
 
+// A group that holds no data descriptor, literal, positioning or slash
+// does nothing however often it repeats: the walk leaves it after one
+// repetition, so counts of up to 32767 at eight levels cost no time, and
+// the modes, the records and the reversion are those of the whole walk
+// ("$" and ":" are met once: a further meeting changes nothing).  Groups
+// that write, move or end records still repeat.
+TEST(FormatWalk, EmptyGroupsAreCrossedAtOnce) {
+    const std::string deep = "(32767(32767(32767(32767(32767(32767(32767()))))))))";
+    struct Row {
+        std::string text;
+        int items;
+        std::string trace;
+    };
+    const Row rows[] = {
+        {"(326(3263((3263()3())))3()))", 1, "error 60"},
+        {deep, 1, "error 60"},
+        {deep, 0, "<end>"},
+        {"(I2,32767(32767(32767(BN,SP,3P))))", 1, "I2 <end>"},
+        {"(32767(32767(32767())),I2)", 2, "I2 | I2 <end>"},
+        {"(2(I1,32767()),I2)", 3, "I1 I1 I2 <end>"},
+        {"(3(2(),2X))", 0, "2X 2X 2X <end>"},
+        {"(2(3(),'a'),2(/))", 0, "[a] [a] / / <end>"},
+        {"(2(2(:)),I1)", 2, ": I1 | : I1 <end>"},
+        {"(32767(3277(32767(32767($)))),I2)", 1, "$ I2 <end>"},
+        {"(32767(32767(32767(Q))),I1)", 1, "Q I1 <end>"},
+    };
+    for (const Row& row : rows) {
+        Compiled c(row.text);
+        ASSERT_EQ(c.status, 0u) << row.text << " " << c.report;
+        FormatState state;
+        EXPECT_EQ(pair_items(c.program, row.items, nullptr, &state), row.trace) << row.text;
+        if (row.text.find("BN,SP,3P") != std::string::npos) {
+            EXPECT_EQ(state.blank, BLANK_BN) << row.text;
+            EXPECT_EQ(state.sign, SIGN_SP) << row.text;
+            EXPECT_EQ(state.scale, 3) << row.text;
+        }
+    }
+    // The walk of a prepared program at compile time takes the same way.
+    constexpr auto kPrepared = format_program<"(32767(32767(32767(32767()))),I2)">();
+    EXPECT_EQ(pair_items(kPrepared.data(), 2), "I2 | I2 <end>");
+}
+
+namespace {
+
+// The position a format of groups and moves leaves, each repetition carried
+// out one by one (the text: counts, parentheses, nX, TLn, TRn, Tn, commas).
+std::int32_t moved_one_by_one(const char*& text, std::int32_t pos) {
+    while (*text && *text != ')') {
+        std::int32_t n = 0;
+        bool counted = false;
+        for (; *text >= '0' && *text <= '9'; ++text, counted = true) n = n * 10 + (*text - '0');
+        if (*text == '(') {
+            const char* body = ++text;
+            for (std::int32_t i = 0; i < (counted ? n : 1); ++i) {
+                text = body;
+                pos = moved_one_by_one(text, pos);
+            }
+            ++text;  // ')'
+        } else if (*text == 'X') {
+            ++text;
+            pos = output_position(pos, 0, FC_X, counted ? n : 1);
+        } else if (*text == 'T') {
+            std::uint8_t category = FC_T;
+            if (text[1] == 'L' || text[1] == 'R') category = text[1] == 'L' ? FC_TL : FC_TR;
+            text += category == FC_T ? 1 : 2;
+            for (n = 0; *text >= '0' && *text <= '9'; ++text) n = n * 10 + (*text - '0');
+            pos = output_position(pos, 0, category, n);
+        } else {
+            ++text;  // ','
+        }
+    }
+    return pos;
+}
+
+void apply_move(void* context, std::uint8_t category, std::int32_t n) {
+    auto* pos = static_cast<std::int32_t*>(context);
+    *pos = output_position(*pos, 0, category, n);
+}
+
+// The position the walk of a program without data descriptors leaves, -1
+// when it does not reach the format end in 100 steps.
+std::int32_t walked_position(const std::uint8_t* program) {
+    std::int32_t pos = 0;
+    const FormatPositioner positioner{apply_move, &pos, nullptr};
+    FormatState state;
+    format_state_begin(state, program);
+    for (int i = 0; i < 100; ++i)
+        if (next_descriptor(state, &positioner).category == FC_FORMAT_END) return pos;
+    return -1;
+}
+
+}  // namespace
+
+// A repetition that only moves is a function of the position: after the
+// first, the remaining ones but the last are one move, and the position the
+// walk leaves is the one every repetition carried out gives, at the record
+// start, at the position limit and in between.
+TEST(FormatWalk, RepeatedMovesLeaveThePositionOfEveryRepetition) {
+    const char* const texts[] = {
+        "(5(2X,TL1))",         "(40(3(TL2),1X))",       "(2(32767(32767X,TL1)))","(3(32767(32767X),TL5))",
+        "(T50,9(3(TL7),5X))",  "(9(T5,3X),4(2X))",      "(6(4(TL1,3X),TL20))",  "(3(5(5(2X,TL5)),9X))",
+        "(30(TR3,TL3))",       "(T100,25(TL4,2(TR1)))", "(12(3(3X),2(TL4)),T9,3(TL2))",
+        "(40(300(TL32767),3X))",
+    };
+    for (const char* text : texts) {
+        const char* cursor = text + 1;
+        const std::int32_t expected = moved_one_by_one(cursor, 0);
+        Compiled c(text);
+        ASSERT_EQ(c.status, 0u) << text;
+        EXPECT_EQ(walked_position(c.program), expected) << text;
+    }
+    // Found by the fuzzer: 34 million repetitions of five moves.
+    Compiled found("(32(326(3263((3XPXX)3())))6614((3263(()3())))3()))");
+    ASSERT_EQ(found.status, 0u);
+    EXPECT_EQ(walked_position(found.program), 32 * 326 * 3263 * 5);
+    Compiled deep("(32767(32767(32767(32767(32767(32767(32767(1X,TL2)))))))))");
+    ASSERT_EQ(deep.status, 0u);
+    EXPECT_EQ(walked_position(deep.program), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Variable format expressions
 
@@ -513,6 +634,21 @@ TEST(FormatExpressions, RangesAndError68) {
     FormatStep step = next_descriptor(after, nullptr);
     EXPECT_EQ(step.status, 0u);
     EXPECT_EQ(step.category, FC_I);
+}
+
+// An expression in an otherwise empty group is evaluated on every
+// repetition, as its routine may count on.
+TEST(FormatExpressions, EvaluatedOnEveryRepetition) {
+    static std::int32_t calls;
+    calls = 0;
+    const FormatExpression table[] = {{nullptr, nullptr, nullptr},
+                                      {nullptr, [](void*) { return ++calls; }, nullptr}};
+    const auto program = join({long_item(1, 1, 0), long_item(3, 5, 0), vfe_item(10, VFE_W, 1, 0),
+                               long_item(4, 1, 0), long_item(36, 1, 2), long_item(2, 1, 0)});
+    FormatState state;
+    EXPECT_EQ(pair_items(program.data(), 1, table, &state), "I2 <end>");
+    EXPECT_EQ(calls, 5);
+    EXPECT_EQ(state.scale, 5);
 }
 
 TEST(FormatExpressions, ValueKinds) {

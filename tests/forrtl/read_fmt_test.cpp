@@ -108,6 +108,33 @@ TEST(FormatRead, LiteralTakesTheRecordsCharacters) {
     EXPECT_EQ(std::string(out, 9), "ab12c    ");
 }
 
+// Literals repeated in groups take the characters of each repetition in
+// turn and keep those of the last, as a WRITE with the program then shows,
+// also when the walk stands for repetitions by one move.  The last row,
+// found by fuzzing, repeats its innermost group 10^11 times.
+TEST(FormatRead, RepeatedLiteralsKeepWhatTheLastRepetitionReads) {
+    const std::string record = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghij";
+    struct Row {
+        const char* format;
+        const char* shown;
+    } rows[] = {
+        {"(3('ab',1X))", "GH GH GH"},
+        {"(5(2('xy'),TL3))", "GGGGGHGH"},
+        {"(8(3(TL1),'pq',5X))", "cd  cd  cd  cd  cd  cd  cd  cd"},
+    };
+    for (const Row& row : rows) {
+        std::uint8_t* program = nullptr;
+        ASSERT_EQ(compile_format(row.format, static_cast<std::int32_t>(std::strlen(row.format)), &program), 0u);
+        const Items none = Items().end();
+        EXPECT_EQ(internal_read_begin(record.data(), 36, 1, kBranch, program, 0, none.l(), none.a()), 0) << row.format;
+        char out[40];
+        EXPECT_EQ(internal_write_begin(out, 40, 1, kBranch, program, 0, none.l(), none.a()), 0) << row.format;
+        EXPECT_EQ(std::string(out, 40), row.shown + std::string(40 - std::strlen(row.shown), ' ')) << row.format;
+        release_format(program);
+    }
+    EXPECT_EQ(read_text(record, 36, "((326(3263((3263(,'LT8T'',H.')3())))3()))", Items().end(), kBranch), 0);
+}
+
 // "/" and reversion read the next record; Q counts what is left.
 TEST(FormatRead, RecordEndsAndReversion) {
     const std::string area = "1   2   3   ";  // three records of four characters
@@ -122,6 +149,11 @@ TEST(FormatRead, RecordEndsAndReversion) {
     std::int32_t left = -1;
     ASSERT_EQ(read_text(area, 4, "(1X,Q)", Items().i4(&left).end()), 0);
     EXPECT_EQ(left, 3);
+    // Q in a repeated group takes an item on each repetition.
+    ASSERT_EQ(read_text(area, 4, "(3(Q,2()))", Items().array(TYPE_INT4, v, sizeof v).end()), 0);
+    EXPECT_EQ(v[0], 4);
+    EXPECT_EQ(v[1], 4);
+    EXPECT_EQ(v[2], 4);
 }
 
 // Errors end the statement; the items read before keep their values.

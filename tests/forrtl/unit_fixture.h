@@ -109,6 +109,7 @@ inline Status write_records(std::int32_t unit, const std::vector<std::string>& r
     if (s != 0) return s;
     for_copy_statement_options(lub, flags);
     if (!lub->connected) s = for_implicit_open(lub, ACC_SEQUENTIAL, 4, FORM_FORMATTED);
+    if (s == 0) for_writable_on_first_write(lub);
     for (std::size_t i = 0; s == 0 && i < records.size(); ++i) {
         s = for_begin_output_record(lub);
         if (s == 0) s = for_record_room(lub, static_cast<std::int32_t>(records[i].size()));

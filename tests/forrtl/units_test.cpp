@@ -2,7 +2,10 @@
 // entry points, the unit table, names and devices.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -424,6 +427,191 @@ TEST_F(UnitsTest, DirectoryWhereAFileIsExpected) {
     EXPECT_EQ(open_unit(15, Keywords().text(KW_FILE, "d.dat"), kBranch | SF_COMPAT_NUMBERING), 600);
 }
 
+// A formatted WRITE of one record (A) with an error branch.
+int write_statement(std::int32_t unit, const std::string& text) {
+    static const char kFormat[] = "(A)";
+    const std::uint8_t items[] = {TYPE_CHARACTER, 4, ITEM_END_OF_LIST, 0};
+    const ArgWord args[] = {text.size(), reinterpret_cast<ArgWord>(text.data())};
+    return format_write_begin(unit, kBranch | SF_FORMAT_TEXT, reinterpret_cast<const std::uint8_t*>(kFormat), 3,
+                              items, args);
+}
+
+// A FIFO, or a device that is no terminal, connected without ACTION is
+// read-only unless its first statement writes: opened for writing too, the
+// program would be the FIFO's own writer and never see its end.  The OPEN
+// does not wait for a writer; the records a writer gives end with
+// end-of-file (24) once it closes.  A first WRITE makes the unit writable
+// as before; such a unit may be deleted.
+TEST_F(UnitsTest, FifosAndDevicesWithoutActionAreReadUnlessWritten) {
+    char action[9];
+    auto action_of = [&](std::int32_t unit) {
+        EXPECT_EQ(inquire(unit, Keywords().out_text(KW_ACTION, action, sizeof action)), 0);
+        return std::string(action, sizeof action);
+    };
+    ASSERT_EQ(mkfifo("e.dat", 0600), 0);
+    ASSERT_EQ(open_unit(10, Keywords().text(KW_FILE, "e.dat").text(KW_STATUS, "old")), 0);
+    EXPECT_EQ(action_of(10), "READ     ");
+    const int writer = open("e.dat", O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "title\n4 4 4\n", 12), 12);
+    close(writer);
+    std::vector<std::string> got;
+    EXPECT_EQ(read_records(10, 3, got), status_of(MSG_END_OF_FILE));
+    EXPECT_EQ(got, (std::vector<std::string>{"title", "4 4 4"}));
+    EXPECT_EQ(write_statement(10, "x"), MSG_WRITE_READONLY);
+    EXPECT_EQ(close_unit(10, Keywords().text(KW_DISPOSE, "delete")), 0);
+    EXPECT_FALSE(exists("e.dat"));
+
+    // A device: /dev/null reads as an empty file.
+    ASSERT_EQ(open_unit(11, Keywords().text(KW_FILE, "/dev/null")), 0);
+    EXPECT_EQ(action_of(11), "READ     ");
+    EXPECT_EQ(read_records(11, 1, got), status_of(MSG_END_OF_FILE));
+    EXPECT_EQ(close_unit(11), 0);
+
+    // Written first, the unit reads and writes as before; ACTION decides as
+    // for any file.
+    ASSERT_EQ(mkfifo("out.fifo", 0600), 0);
+    const int reader = open("out.fifo", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(open_unit(12, Keywords().text(KW_FILE, "out.fifo")), 0);
+    ASSERT_EQ(write_statement(12, "record"), 0);
+    EXPECT_EQ(action_of(12), "READWRITE");
+    char bytes[16] = {};
+    EXPECT_EQ(read(reader, bytes, sizeof bytes), 8);
+    EXPECT_EQ(std::string(bytes), "record\r\n");
+    EXPECT_EQ(close_unit(12), 0);
+    ASSERT_EQ(open_unit(13, Keywords().text(KW_FILE, "/dev/null").text(KW_ACTION, "readwrite")), 0);
+    EXPECT_EQ(action_of(13), "READWRITE");
+    close(reader);
+}
+
+// Another process that connects unit 30 with `keywords` through the
+// run-time and closes it again, each when the test asks.  The child is made
+// at once and holds the table of units it had then: make it before the test
+// connects files of its own.  Every wait has a limit; a child that dies is
+// as one killed.
+class OtherProcess {
+public:
+    explicit OtherProcess(Keywords keywords) {
+        int answers[2], requests[2];
+        if (pipe(answers) != 0 || pipe(requests) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(answers[0]);
+            close(requests[1]);
+            alarm(30);
+            char c;
+            while (read(requests[0], &c, 1) == 1) {
+                const int r = c == 'o' ? open_unit(30, keywords) : close_unit(30);
+                if (write(answers[1], &r, sizeof r) != sizeof r) break;
+            }
+            _exit(0);
+        }
+        close(answers[1]);
+        close(requests[0]);
+        answers_ = answers[0];
+        requests_ = requests[1];
+    }
+    ~OtherProcess() { end(); }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+
+    // The result of the child's OPEN or CLOSE; -2 when no answer came.
+    int open() { return ask('o'); }
+    int close_file() { return ask('c'); }
+    // Tells the child to end and waits for it (killed after 10 s).
+    void end() {
+        if (pid_ <= 0) return;
+        close(requests_);
+        close(answers_);
+        for (int i = 0; i < 1000 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+        if (kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // The child dies at once, its file still connected.
+    void crash() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        close(requests_);
+        close(answers_);
+        pid_ = -1;
+    }
+
+private:
+    int ask(char request) {
+        int result = -2;
+        pollfd p{answers_, POLLIN, 0};
+        if (pid_ > 0 && write(requests_, &request, 1) == 1 && poll(&p, 1, 10000) == 1 &&
+            read(answers_, &result, sizeof result) != sizeof result)
+            result = -2;
+        return result;
+    }
+    pid_t pid_ = -1;
+    int answers_ = -1, requests_ = -1;
+};
+
+// A unit that writes a disk file without SHARED lets other processes only
+// read it, and a unit that reads lets them read: whatever comes second and
+// conflicts fails with "open failure" (30) and changes nothing of the
+// file.  SHARED lets writers share, and a reader with SHARED lets others
+// write; SHARE='DENYRW' shares nothing.  The lock goes with a process that
+// dies.
+TEST_F(UnitsTest, OtherProcessesReadOrShareAFileAUnitHolds) {
+    spit("f.dat", "kept\n");
+    const auto file = [] { return Keywords().text(KW_FILE, "f.dat"); };
+    struct Row {
+        const char* label;
+        Keywords holder, other;
+        int result;
+    } rows[] = {
+        {"writer, then a reader", file(), file().text(KW_ACTION, "read"), 30},
+        {"writer, then a writer", file(), file(), 30},
+        {"writer, then a delete", file(), file().text(KW_STATUS, "old"), 30},
+        {"reader, then a writer", file().text(KW_ACTION, "read"), file(), 30},
+        {"reader, then a reader", file().text(KW_ACTION, "read"), file().text(KW_ACTION, "read"), 0},
+        {"writer, then a reader that shares", file(), file().text(KW_ACTION, "read").inline_int(KW_SHARED, 1), 0},
+        {"shared writers", file().inline_int(KW_SHARED, 1), file().inline_int(KW_SHARED, 1), 0},
+        {"DENYRW reader, then a reader", file().text(KW_ACTION, "read").text(KW_SHARE, "denyrw"),
+         file().text(KW_ACTION, "read"), 30},
+    };
+    for (Row& row : rows) {
+        OtherProcess holder(row.holder);
+        ASSERT_EQ(holder.open(), 0) << row.label;
+        EXPECT_EQ(open_unit(31, row.other), row.result) << row.label;
+        EXPECT_EQ(close_unit(31, Keywords().text(KW_DISPOSE, row.result == 0 ? "keep" : "delete")), 0) << row.label;
+        holder.end();
+        EXPECT_EQ(slurp("f.dat"), "kept\n") << row.label;
+    }
+
+    // The holder dies: its lock goes with it.
+    OtherProcess crashed(file());
+    ASSERT_EQ(crashed.open(), 0);
+    EXPECT_EQ(open_unit(31, file()), 30);
+    crashed.crash();
+    EXPECT_EQ(open_unit(31, file()), 0);
+    EXPECT_EQ(close_unit(31, Keywords().text(KW_DISPOSE, "delete")), 0);
+    EXPECT_FALSE(exists("f.dat"));
+}
+
+// Units of one process on the same file never exclude each other; the
+// process holds the file exclusively while any of them writes, and shared
+// again when only readers are left.
+TEST_F(UnitsTest, UnitsOfOneProcessShareTheirLock) {
+    spit("f.dat", "line\n");
+    const auto reader = [] { return Keywords().text(KW_FILE, "f.dat").text(KW_ACTION, "read"); };
+    OtherProcess other(reader());
+    ASSERT_EQ(open_unit(20, reader()), 0);
+    EXPECT_EQ(other.open(), 0);
+    EXPECT_EQ(other.close_file(), 0);
+    ASSERT_EQ(open_unit(21, Keywords().text(KW_FILE, "f.dat").text(KW_STATUS, "old")), 0);
+    EXPECT_EQ(other.open(), 30);
+    EXPECT_EQ(close_unit(21), 0);
+    EXPECT_EQ(other.open(), 0);
+    EXPECT_EQ(other.close_file(), 0);
+    EXPECT_EQ(close_unit(20), 0);
+}
+
 TEST_F(UnitsTest, SerialDeviceIsTheFirstSerialPort) {
     // Without a port the OPEN fails with "no such device"; with one it
     // connects without waiting for a carrier.
@@ -512,6 +700,60 @@ TEST_F(PrintTest, PrinterDeviceSpoolsToTheDefaultPrinterAtClose) {
     ASSERT_EQ(log.substr(0, 3), "--|");
     EXPECT_NE(log.find("/FOR"), std::string::npos) << log;
     EXPECT_FALSE(exists("prn"));
+}
+
+// When lp cannot be started or refuses the file, the spool file of a
+// printer unit is kept and the close fails with "CLOSE error" (28) naming
+// it; a file closed with the print disposition is kept as always, and its
+// close fails the same way.  At the end of the run the failure is
+// reported and the remaining units are closed.
+TEST_F(PrintTest, FailedPrintKeepsTheFileAndFailsTheClose) {
+    struct Row {
+        const char* label;
+        const char* lp;  // the stand-in's script, nullptr for no lp at all
+    } rows[] = {
+        {"no lp", nullptr},
+        {"lp refuses", "#!/bin/sh\necho 'lp: Error - no default destination available.' >&2\nexit 1\n"},
+    };
+    for (const Row& row : rows) {
+        if (row.lp) {
+            spit("lp", row.lp);
+        } else {
+            unlink("lp");
+        }
+        setenv("PATH", dir_.c_str(), 1);  // nothing else named lp
+        auto spooled = [&] {
+            std::vector<std::string> files;
+            for (const auto& f : std::filesystem::directory_iterator(dir_))
+                if (f.path().filename().string().rfind("FOR", 0) == 0) files.push_back(f.path().string());
+            return files;
+        };
+        ASSERT_EQ(open_unit(18, Keywords().text(KW_FILE, "prn")), 0) << row.label;
+        ASSERT_EQ(write_records(18, {"to the printer"}), 0u) << row.label;
+        EXPECT_EQ(close_unit(18), 28) << row.label;
+        std::vector<std::string> kept = spooled();
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_EQ(slurp(kept[0]), "to the printer\r\n") << row.label;
+        unlink(kept[0].c_str());
+
+        ASSERT_EQ(open_unit(19, Keywords().text(KW_FILE, "lpt1")), 0) << row.label;
+        ASSERT_EQ(write_records(19, {"page"}), 0u) << row.label;
+        ASSERT_EQ(open_unit(20, Keywords().text(KW_FILE, "listing.txt").text(KW_DISPOSE, "print/delete")), 0);
+        ::testing::internal::CaptureStderr();
+        g_close_all_units();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        kept = spooled();
+        ASSERT_EQ(kept.size(), 1u) << row.label;
+        EXPECT_EQ(slurp(kept[0]), "page\r\n") << row.label;
+        EXPECT_TRUE(exists("listing.txt")) << row.label;
+        EXPECT_NE(err.find("forrtl: severe (28): CLOSE error, unit 19, file " + kept[0] + "\r\n"), std::string::npos)
+            << row.label << err;
+        EXPECT_NE(err.find("forrtl: severe (28): CLOSE error, unit 20, file " + path("listing.txt") + "\r\n"),
+                  std::string::npos)
+            << row.label << err;
+        unlink(kept[0].c_str());
+        g_exit_running = false;
+    }
 }
 
 // At the end of the run a failed close is reported with its unit and file

@@ -207,6 +207,7 @@ TEST(FormatWrite, StatementErrors) {
     } rows[] = {
         {"('only text')", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
         {"()", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
+        {"(326(3263((3263()3())))3()))", Items().i4(&five), MSG_INFINITE_FORMAT_LOOP},
         {"(I4)", Items().r4(&x), MSG_FORMAT_TYPE_MISMATCH},
         {"(F6)", Items().r4(&x), MSG_FORMAT_SYNTAX},
         {"(A)", Items().chars("longer than the record", 22), MSG_RECORD_OVERFLOW},
@@ -226,6 +227,28 @@ TEST(FormatWrite, StatementErrors) {
     Area area(10, 1);
     EXPECT_EQ(write_text(area, "(I4)", Items().r4(&x).more(), kBranch), MSG_FORMAT_TYPE_MISMATCH);
     EXPECT_EQ(format_write_item(Items().i4(&five).end().l(), Items().i4(&five).a()), 0);
+}
+
+// Literals and moves repeated in groups: the record holds what every
+// repetition carried out one by one writes, also when the walk crosses the
+// repetitions that could change nothing (the last rows, found by fuzzing,
+// have 10^11 and 21 million repetitions of their innermost groups).
+TEST(FormatWrite, RepeatedLiteralsWriteWhatEveryRepetitionWrites) {
+    struct Row {
+        const char* format;
+        const char* record;
+    } rows[] = {
+        {"(5('ab',TL2),'c')", "cb"},
+        {"(4(T3,'x',2X,'y'))", "  x  y"},
+        {"(3(2('ab'),TL3))", "aaabab"},
+        {"(32(326(3263((3263(,'L',T8'TH.')3())))3()))", "L      TH.L"},
+        {"(32(326(32(63(3263()(TL7,'Q'),TL0,'Q')))(3263(()3())))3()))", "QQ"},
+    };
+    for (const Row& row : rows) {
+        Area area(20, 1);
+        EXPECT_EQ(write_text(area, row.format, Items().end(), kBranch), 0) << row.format;
+        EXPECT_EQ(area.record(0), padded(row.record, 20)) << row.format;
+    }
 }
 
 // An empty format with only zero-length items ends the statement.

@@ -1,13 +1,13 @@
-// The windowed program driven through its failure paths, each run in a
-// child process running loxnar's calculation.  Ends the program did not ask
-// for: a console event or SIGTERM in every state of a run (waiting for the
-// entry name, computing, paused, a diagnostic box open, the exit prompt,
-// the windows kept after the end), the display going away (Qt's display
-// connection ends the process with exit()), and Exit after a unit could not
-// be closed: the process ends without a box or a question, with the status
-// console mode gives, and every record the window showed is in the results
-// file.  Hostile input: a NUL typed into the entry name, a results file
-// that hits the file size limit.
+// The windowed program driven through its failure paths, each run in a child
+// process running loxnar's calculation.  Ends the program did not ask for: a
+// console event or SIGTERM in every state of a run (waiting for the entry
+// name, computing, paused, a diagnostic box open, the exit prompt, the
+// windows kept after the end, waiting for an entry FIFO nobody writes), the
+// display going away (Qt's display connection ends the process with exit()),
+// and Exit after a unit could not be closed: the process ends without a box
+// or a question, with the status console mode gives, and every record the
+// window showed is in the results file.  Hostile input: a NUL typed into the
+// entry name, a results file that hits the file size limit.
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
@@ -16,6 +16,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -51,11 +52,12 @@ void write_many(const fs::path& dir) {
     }
 }
 
-enum class State { Name, Computing, Paused, DiagnosticBox, ExitPrompt, WindowsKept };
+enum class State { Name, Computing, Paused, DiagnosticBox, ExitPrompt, WindowsKept, FifoWait };
 
 const char* entry_for(State state) {
     switch (state) {
     case State::DiagnosticBox: return "nosuch";
+    case State::FifoWait: return "fifo";
     case State::ExitPrompt:
     case State::WindowsKept: return "quartz";
     default: return "many";
@@ -106,6 +108,8 @@ int run_until(const fs::path& dir, const fs::path& err, State state, host::Progr
             ready = paused && host::state_word() == "Paused";
             break;
         case State::DiagnosticBox: ready = box_starting("forrtl") != nullptr; break;
+        // The start stamp comes just before the READ of the entry FIFO.
+        case State::FifoWait: ready = shown.find("STARTING TIME") != std::string::npos; break;
         case State::ExitPrompt: ready = box_starting("Program Terminated") != nullptr; break;
         case State::WindowsKept:
             if (QMessageBox* prompt = box_starting("Program Terminated")) {
@@ -155,6 +159,7 @@ Outcome run_case(const std::string& name, State state, const std::function<void(
     const fs::path err = dir.string() + ".err";
     write_many(dir);
     fs::copy_file(kSource / "examples/quartz.dat", dir / "quartz.dat");
+    mkfifo((dir / "fifo.dat").c_str(), 0600);  // nobody writes to it
     Outcome o;
     o.run = run_child([&] { return run_until(dir, err, state, program, act, guarded); });
     o.err = read_file(err);
@@ -163,7 +168,8 @@ Outcome run_case(const std::string& name, State state, const std::function<void(
     o.results = read_file(dir / (std::string(entry_for(state)) + ".imp.dat"));
     for (const auto& file : fs::directory_iterator(dir)) {
         const std::string f = file.path().filename().string();
-        if (f != "many.dat" && f != "quartz.dat" && f.find(".imp.dat") == std::string::npos) o.stray_files = true;
+        if (f != "many.dat" && f != "quartz.dat" && f != "fifo.dat" && f.find(".imp.dat") == std::string::npos)
+            o.stray_files = true;
     }
     fs::remove_all(dir);
     fs::remove(err);
@@ -239,6 +245,26 @@ TEST(WindowEnds, DisplayGoneEndsTheProcessWithTheRecordsWritten) {
         } else {
             EXPECT_NE(o.results.find(" LOXNAR RESULTS\r\n"), std::string::npos) << r.label;
         }
+    }
+}
+
+// An entry data file that is a FIFO nobody writes to keeps the program
+// waiting for its first record; Exit and SIGTERM still end it at once.
+TEST(WindowEnds, ExitWhileTheEntryFifoHasNoWriter) {
+    struct Row {
+        const char* label;
+        std::function<void()> act;
+        int status;
+    } rows[] = {
+        {"Exit", [] { QTest::keyClick(host::window_view(1024), Qt::Key_C, Qt::ControlModifier); }, 0},
+        {"SIGTERM", [] { kill(getpid(), SIGTERM); }, 143},
+    };
+    for (const Row& r : rows) {
+        const Outcome o = run_case("fifo", State::FifoWait, r.act);
+        ASSERT_FALSE(o.run.timed_out) << r.label << "\n" << o.run.report;
+        EXPECT_EQ(o.run.exit_status, r.status) << r.label << "\n" << o.err;
+        EXPECT_NE(o.shown.find("STARTING TIME"), std::string::npos) << r.label;
+        EXPECT_FALSE(o.stray_files) << r.label;
     }
 }
 
