@@ -141,11 +141,10 @@ int shortcut_command(int key, Qt::KeyboardModifiers modifiers, bool auto_repeat)
         if (s.when_enabled && !command_enabled(s.command)) return 0;
         return s.command;
     }
-    // Escape resumes a paused program and ends a selection; otherwise it is
-    // typed like any other character.
-    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        (run_state() == RunState::Paused || selecting()))
-        return kResume;
+    // Escape sends Resume, which resumes a paused program and ends a
+    // selection, and does nothing while the program runs.  It is never
+    // typed into a line.
+    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier) return kResume;
     return 0;
 }
 

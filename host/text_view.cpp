@@ -245,7 +245,7 @@ bool TextView::type_key(const WindowPtr& window, QKeyEvent* event) {
         // Control characters are typed as they are (Ctrl+J ends the line).
         route_key(window, std::string(1, static_cast<char>(key - Qt::Key_A + 1)));
     } else if (key == Qt::Key_Escape) {
-        route_key(window, "\x1b");
+        return true;  // a command key (Resume), never typed
     } else if (!event->text().isEmpty()) {
         type_text(window, event->text());
     } else {

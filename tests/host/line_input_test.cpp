@@ -184,9 +184,10 @@ void deliver(int window, Qt::Key k, Qt::KeyboardModifiers m, const QString& text
 
 }  // namespace
 
-// Control characters are typed as they are, and what the window shows is
-// what the line holds: a NUL takes a blank cell, so that Backspace after it
-// removes it from the line and from the window alike.  A character that is
+// Control characters are typed as they are (Escape is not typed at all),
+// and what the window shows is what the line holds: a NUL takes a blank
+// cell, so that Backspace after it removes it from the line and from the
+// window alike.  A character that is
 // not valid text (a lone surrogate) is typed as the replacement character.
 TEST_F(LineInput, TypedControlCharactersAndTheirEcho) {
     struct Row {
@@ -208,6 +209,8 @@ TEST_F(LineInput, TypedControlCharactersAndTheirEcho) {
          },
          "quartz", "quartz"},
         {"Ctrl+Z", [](int w) { type(w, "a"); key(w, Qt::Key_Z, Qt::ControlModifier); }, "a\x1a", "a\x1a"},
+        // Escape is a command key (Resume), never part of the line.
+        {"Escape", [](int w) { type(w, "qua"); key(w, Qt::Key_Escape); type(w, "rtz"); }, "quartz", "quartz"},
         {"lone surrogate", [&](int w) { deliver(w, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0xD800))); },
          "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
     };
