@@ -102,7 +102,10 @@ bool command_enabled(int id) {
 }
 
 void run_command(int id) {
-    if (id == kMinimalExit) {
+    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
+    // Exit needs no text window: the application closes whatever window is
+    // active, or none (the last one closed by the user).
+    if (id == kMinimalExit || id == 1000) {
         frame_exit();
         return;
     }
@@ -111,7 +114,6 @@ void run_command(int id) {
 
 void run_window_command(int id, const WindowPtr& window) {
     if (!window) return;
-    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
     const Command* c = find_command(id);
     if (c && c->action) c->action(window);
 }

@@ -100,14 +100,7 @@ public:
     explicit TextSubWindow(WindowPtr window) : window_(std::move(window)) {}
 
 protected:
-    void closeEvent(QCloseEvent* event) override {
-        if (!window_->closed.load()) {
-            event->ignore();
-            return;
-        }
-        forget_window(window_);
-        QMdiSubWindow::closeEvent(event);
-    }
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     WindowPtr window_;
@@ -115,6 +108,15 @@ private:
 
 class Frame : public QMainWindow {
 protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        // A key no text window took: with none active (the user closed the
+        // last one), Ctrl+C still closes the application, as Exit does.
+        if (event->key() == Qt::Key_C && event->modifiers() == Qt::ControlModifier) {
+            run_command(kMinimalExit);
+            return;
+        }
+        QMainWindow::keyPressEvent(event);
+    }
     void closeEvent(QCloseEvent* event) override {
         // Closing the frame ends the application at any time: the program
         // stops at its next step, every unit is closed, then the event loop
@@ -245,6 +247,19 @@ void show_menu(bool full) {
         bar->addMenu(g.minimal_file);
     }
     g.full_shown = full;
+}
+
+void TextSubWindow::closeEvent(QCloseEvent* event) {
+    if (!window_->closed.load()) {
+        event->ignore();
+        return;
+    }
+    forget_window(window_);
+    QMdiSubWindow::closeEvent(event);
+    // Once it is gone the bar follows the window active then: the minimal
+    // one when this was the last.  (While it closes, the area still names
+    // it as its current window.)
+    QTimer::singleShot(0, g.frame, [] { show_menu(current_sub() != nullptr); });
 }
 
 TextSubWindow* sub_of(const WindowPtr& window) { return static_cast<TextSubWindow*>(window->sub.data()); }
