@@ -361,7 +361,9 @@ bool frame_create(const std::string& app_name) {
 
     g.minimal_file = new QMenu(QStringLiteral("&File"), g.frame);
     QAction* exit = g.minimal_file->addAction(QStringLiteral("E&xit"));
+    exit->setData(kMinimalExit);
     QObject::connect(exit, &QAction::triggered, g.frame, [] { run_command(kMinimalExit); });
+    help_watch_menu(g.minimal_file);
     g.frame->menuBar()->addMenu(g.minimal_file);
     g.frame->menuBar()->installEventFilter(new MenuBarWatch(g.frame));
     qApp->installEventFilter(new FocusReturn(g.frame));

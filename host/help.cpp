@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -109,8 +110,10 @@ protected:
         if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1) return false;
         auto* menu = qobject_cast<QMenu*>(watched);
         QAction* item = menu ? menu->activeAction() : nullptr;
-        const int command = item && !item->isSeparator() ? item->data().toInt() : 0;
-        if (command <= 0) return true;
+        if (!item || item->isSeparator() || item->menu()) return true;
+        // An item without a command of the table (an entry of the window
+        // list) has no topic either: help mode shows the box for it.
+        const int command = std::max(0, item->data().toInt());
         // The menus close as when an item is chosen; the command follows.
         while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
         QTimer::singleShot(0, qApp, [command] {

@@ -169,4 +169,28 @@ TEST_F(Help, HelpModeOnEveryMenuItem) {
     EXPECT_NE(boxes().back().text.find("LOXNAR"), std::string::npos);
 }
 
+// F1 on an entry of the Window popup's list of windows, which has no
+// topic: the box, the menu closed, the listed window not activated.
+TEST_F(Help, HelpModeOnTheWindowList) {
+    QMenu* popup = nullptr;
+    for (QAction* bar_item : frame_->menuBar()->actions()) {
+        if (bar_item->text() == "&Window") popup = bar_item->menu();
+    }
+    ASSERT_NE(popup, nullptr);
+    popup->popup(QPoint(10, 10));
+    ASSERT_TRUE(pump_until([&] { return popup->isVisible(); }));
+    QAction* listed = nullptr;
+    for (QAction* item : popup->actions()) {
+        if (item->text().endsWith(QStringLiteral(" Helped"))) listed = item;
+    }
+    ASSERT_NE(listed, nullptr);
+    const std::size_t boxes_before = boxes().size();
+    popup->setActiveAction(listed);
+    QTest::keyClick(popup, Qt::Key_F1);
+    pump_for(30);
+    EXPECT_FALSE(popup->isVisible());
+    ASSERT_EQ(boxes().size(), boxes_before + 1);
+    EXPECT_EQ(boxes().back().text, "Help not available for menu item");
+}
+
 }  // namespace
