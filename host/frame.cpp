@@ -334,6 +334,10 @@ void first_show(const WindowPtr& window) {
     if (!current_sub() || current_sub() == sub) {
         g.mdi->setActiveSubWindow(sub);
         window->view->setFocus();
+        // The frame takes the input focus itself: without a window manager
+        // the X server leaves it on the root window, and typed keys would
+        // be lost until a click.
+        if (!QApplication::activeWindow()) g.frame->activateWindow();
     }
     window->view->update_scroll_ranges();
     window->view->viewport()->update();
