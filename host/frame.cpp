@@ -26,6 +26,7 @@
 #include "help.h"
 #include "host_state.h"
 #include "platform.h"
+#include "style.h"
 #include "text_view.h"
 #include "views.h"
 
@@ -456,6 +457,7 @@ void ui_create_window(const WindowPtr& window) {
             }
         }
     }
+    set_closable(sub, false);  // nor a close button on its title bar
     g.mdi->addSubWindow(sub);
     sub->hide();  // shown at its first output or input
     window->view = view;
@@ -485,6 +487,7 @@ void ui_window_closed(const WindowPtr& window) {
     sub->setWindowTitle(title_of(window));
     if (sub->property("close_item").toBool()) return;
     sub->setProperty("close_item", true);
+    set_closable(sub, true);
     // Ctrl+F4 itself reaches the window through its key handling.
     QAction* close = new QAction(QStringLiteral("&Close\tCtrl+F4"), sub);
     QObject::connect(close, &QAction::triggered, sub, [sub] { sub->close(); });

@@ -16,7 +16,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
-#include <QProxyStyle>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QTimer>
@@ -125,17 +124,6 @@ protected:
     }
 };
 
-// Grayed items of the popups can be highlighted too (as the system's
-// menus allow), so that F1 gives their help.
-class HelpMenuStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        if (hint == QStyle::SH_Menu_AllowActiveAndDisabled) return 1;
-        return QProxyStyle::styleHint(hint, option, widget, data);
-    }
-};
-
 }  // namespace
 
 std::string find_help_file(const char* variable, const std::string& exe_dir, const char* xdg_data_dirs) {
@@ -194,15 +182,10 @@ void show_help_on_help() { show_help_at(QStringLiteral("using-help")); }
 void show_help_context(int context) { show_help_at(QStringLiteral("context-%1").arg(context)); }
 
 void help_watch_menu(QMenu* menu) {
+    // Grayed items can be highlighted too (the host's style allows it), so
+    // that F1 gives their help.
     static MenuHelpFilter* filter = new MenuHelpFilter(qApp);
-    static HelpMenuStyle* style = [] {
-        auto* s = new HelpMenuStyle;
-        s->setParent(qApp);
-        return s;
-    }();
-    if (!menu) return;
-    menu->setStyle(style);
-    menu->installEventFilter(filter);
+    if (menu) menu->installEventFilter(filter);
 }
 
 bool help_mode_intercepts(int command) {

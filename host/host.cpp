@@ -15,6 +15,7 @@
 #include "frame.h"
 #include "host_state.h"
 #include "platform.h"
+#include "style.h"
 #include "text_view.h"
 
 namespace host {
@@ -41,6 +42,7 @@ int initialise() {
         return -1;
     }
     g_facts.app_name = platform_app_name();
+    install_host_style();
     ui_queue_start();
     if (!frame_create(g_facts.app_name)) return -1;
 
