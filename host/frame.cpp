@@ -102,6 +102,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override {
+        // Minimised, the window still takes what is typed, as its view
+        // does when shown (unless it is being moved or sized with the
+        // keyboard, which holds the keyboard meanwhile).
+        if (isMinimized() && widget() && keyboardGrabber() != this) {
+            QApplication::sendEvent(widget(), event);
+            return;
+        }
+        QMdiSubWindow::keyPressEvent(event);
+    }
 
 private:
     WindowPtr window_;

@@ -123,6 +123,22 @@ TEST_F(LineInput, StatusBarShowsThePendingRead) {
     EXPECT_TRUE(pump_until([] { return host::status_message().empty(); }));
 }
 
+// Keys typed while the window that waits is minimised (still the active
+// one) go to its line, through the frame's window as a user's keys do.
+TEST_F(LineInput, KeysReachAMinimisedWindow) {
+    Reader reader(window_, 80);
+    ASSERT_TRUE(reader.wait_pending());
+    QWidget* sub = view(window_)->parentWidget();
+    host::ui_activate_window(host::window_for(window_));
+    sub->showMinimized();
+    ASSERT_TRUE(pump_until([&] { return sub->isMinimized(); }));
+    QWindow* frame = host::ui_frame_widget()->windowHandle();
+    for (const char c : std::string("ab")) QTest::keyClick(frame, c);
+    QTest::keyClick(frame, Qt::Key_Return);
+    EXPECT_EQ(reader.line(), "ab");
+    sub->showNormal();
+}
+
 TEST_F(LineInput, KeysThatNoReadTakesBeepAndAreLost) {
     const int other = on_calc([] { return ops().open_window("Other"); });
     on_calc([&] { return ops().write_text("o", 1, other, 0); });
