@@ -5,6 +5,7 @@
 
 #include <QAbstractScrollArea>
 #include <QMdiSubWindow>
+#include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -130,6 +131,20 @@ TEST(WindowOps, OpenUnitsWindowCannotBeClosedByTheUser) {
     EXPECT_NE(closed.picture, open.picture);  // the button is drawn now
     sub->close();
     EXPECT_TRUE(pump_until([&] { return host::window_title(w).empty(); }));
+}
+
+// The frame, every text window and the boxes carry the program's icon
+// (not the toolkit's), and the windows name the desktop entry.
+TEST(WindowOps, EveryWindowCarriesTheProgramsIcon) {
+    const QIcon icon = QApplication::windowIcon();
+    ASSERT_FALSE(icon.pixmap(32).isNull());
+    const int w = on_calc([] { return ops().open_window("Unit 14"); });
+    on_calc([&] { return write(w, "x"); });
+    ASSERT_TRUE(pump_until([&] { return host::window_shown(w); }));
+    EXPECT_EQ(host::window_view(w)->parentWidget()->windowIcon().cacheKey(), icon.cacheKey());
+    EXPECT_EQ(host::ui_frame_widget()->windowIcon().cacheKey(), icon.cacheKey());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "loxnar");
+    on_calc([&] { return ops().close_window(w, 0); });
 }
 
 // A text window's scroll bar shows at a glance where the view stands: its
