@@ -83,11 +83,17 @@ void TextView::show_rect(const QRect& rect) {
 }
 
 void TextView::set_fitted(bool fitted) {
+    // The view comes back to where it stood when the window was fitted.
+    if (fitted) unfitted_offset_ = offset();
     const Qt::ScrollBarPolicy policy = fitted ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
     setHorizontalScrollBarPolicy(policy);
     setVerticalScrollBarPolicy(policy);
     if (!fitted) stretched_.reset();
     update_scroll_ranges();
+    if (!fitted) {
+        horizontalScrollBar()->setValue(unfitted_offset_.x());
+        verticalScrollBar()->setValue(unfitted_offset_.y());
+    }
     viewport()->update();
 }
 

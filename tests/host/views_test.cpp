@@ -172,6 +172,15 @@ TEST(SizeToFit, WholeVirtualScreenWithoutScrollBars) {
     host::run_window_command(1006, w);
     EXPECT_FALSE(host::find_command(1006)->checked());
     EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+
+    // Leaving Size To Fit, the view stands where it stood before.
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum() / 3);
+    const QPoint before(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+    ASSERT_GT(before.y(), 0);
+    host::run_window_command(1006, w);
+    host::run_window_command(1006, w);
+    EXPECT_EQ(QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value()), before);
 }
 
 TEST(FullScreen, TypedCharactersGoToTheWindowWithoutTheCtrlShortcuts) {
