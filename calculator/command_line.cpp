@@ -107,14 +107,27 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     return line;
 }
 
-std::string enter_entry_folder(const CommandLine& line) {
-    if (line.entry_given.empty()) return std::string();
+std::string enter_entry_folder(const std::string& given, const EntryPath& entry) {
     struct stat st;
-    if (stat(line.entry_given.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        return quoted(line.entry_given) + " is a folder, not an entry data file";
+    if (stat(given.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return quoted(given) + " is a folder, not an entry data file";
+    if (entry.folder.empty() || chdir(entry.folder.c_str()) == 0) return std::string();
+    return "cannot work in the folder " + quoted(entry.folder) + ": " + std::strerror(errno);
+}
+
+std::string enter_entry_folder(const CommandLine& line) {
+    return line.entry_given.empty() ? std::string() : enter_entry_folder(line.entry_given, line.entry);
+}
+
+bool accept_entry_file(const char* path, std::string* line, std::string* error) {
+    const EntryPath entry = entry_path(path);
+    *error = entry.error.empty() ? enter_entry_folder(path, entry) : entry.error;
+    if (error->empty()) {
+        *line = entry.name;
+        return true;
     }
-    if (line.entry.folder.empty() || chdir(line.entry.folder.c_str()) == 0) return std::string();
-    return "cannot work in the folder " + quoted(line.entry.folder) + ": " + std::strerror(errno);
+    if ((*error)[0] >= 'a' && (*error)[0] <= 'z') (*error)[0] = static_cast<char>((*error)[0] - 'a' + 'A');
+    *error += ".";
+    return false;
 }
 
 }  // namespace calculator

@@ -41,10 +41,17 @@ struct CommandLine {
 // one ENTRY.  An ENTRY that cannot be answered is an error.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
-// Moves the process into the entry's folder.  An empty text, or what is
-// wrong: a folder that cannot be entered, or an ENTRY that is itself a
-// folder.
+// Moves the process into the folder of the entry file `given` (taken
+// apart as `entry`).  An empty text, or what is wrong: a folder that
+// cannot be entered, or a `given` that is itself a folder.
+std::string enter_entry_folder(const std::string& given, const EntryPath& entry);
+// The same for the command line's ENTRY (nothing to do without one).
 std::string enter_entry_folder(const CommandLine& line);
+
+// An entry data file the user opened or dropped in the window: the process
+// moves into its folder and `line` receives the answer to type.  False
+// with the reason in `error` (a sentence) when it cannot be answered.
+bool accept_entry_file(const char* path, std::string* line, std::string* error);
 
 // The text of --help.
 extern const char kUsage[];

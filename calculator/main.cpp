@@ -37,6 +37,15 @@ void run_program(int argc, char** argv) {
     calculator::calculation_run();
 }
 
+// In the window, File > Open Entry File... and a dropped file answer the
+// prompt as the command line's ENTRY does.
+const host::EntryFileRule kEntryFileRule = {
+    "&Open Entry File...",
+    "Open Entry File",
+    "Entry data files (*.dat);;All Files (*)",
+    calculator::accept_entry_file,
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,6 +76,7 @@ int main(int argc, char** argv) {
     static char* runtime_args[] = {argv[0], nullptr};
     forrtl::for_install_exception_handlers();
     if (!line.console && display_available()) {
+        host::set_entry_file_rule(&kEntryFileRule);
         const int code = host::run_windowed(1, runtime_args, run_program);
         // The calculation thread may still be parked inside the run-time:
         // no static destructors under its feet.

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "entry_file.h"
 #include "frame.h"
 #include "help.h"
 #include "host_state.h"
@@ -97,6 +98,7 @@ const Command* find_command(int id) {
 }
 
 bool command_enabled(int id) {
+    if (id == kOpenEntryFile) return entry_file_enabled();
     const Command* c = find_command(id);
     return c && c->action && (!c->enabled || c->enabled());
 }
@@ -107,6 +109,10 @@ void run_command(int id) {
     // active, or none (the last one closed by the user).
     if (id == kMinimalExit || id == 1000) {
         frame_exit();
+        return;
+    }
+    if (id == kOpenEntryFile) {
+        open_entry_file_command();
         return;
     }
     run_window_command(id, ui_active_window());

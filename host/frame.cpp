@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "entry_file.h"
 #include "for_host.h"
 #include "help.h"
 #include "host_state.h"
@@ -118,7 +121,30 @@ private:
 };
 
 class Frame : public QMainWindow {
+public:
+    Frame() { setAcceptDrops(true); }
+
 protected:
+    // A file dropped on the window answers the program as the entry file
+    // item does; the drag is refused when the program waits for nothing.
+    void dragEnterEvent(QDragEnterEvent* event) override { take_drag(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { take_drag(event); }
+    void dropEvent(QDropEvent* event) override {
+        QString path;
+        if (!entry_file_of_drop(event->mimeData(), &path)) return;
+        event->acceptProposedAction();
+        // After the drop has ended: the rule's box, if any, is modal.
+        QTimer::singleShot(0, this, [path] { answer_with_entry_file(path); });
+    }
+
+private:
+    static void take_drag(QDragMoveEvent* event) {
+        QString path;
+        if (entry_file_of_drop(event->mimeData(), &path)) event->acceptProposedAction();
+    }
+
+protected:
+
     void keyPressEvent(QKeyEvent* event) override {
         // A key no text window took: with none active (the user closed the
         // last one), Ctrl+C still closes the application, as Exit does.
@@ -241,6 +267,18 @@ void build_full_menu() {
         QObject::connect(action, &QAction::triggered, g.frame, [action] { run_command(action->data().toInt()); });
         g.actions.emplace_back(c.id, action);
         if (c.id == kPause) g.state_action = action;
+    }
+    // The program's entry file item comes first in "&File".
+    if (const EntryFileRule* rule = entry_file_rule()) {
+        QMenu* file = g.popups[static_cast<int>(Popup::File)];
+        QAction* first = file->actions().value(0);
+        auto* open = new QAction(QString::fromUtf8(rule->item_text), file);
+        open->setData(kOpenEntryFile);
+        open->setEnabled(false);
+        file->insertAction(first, open);
+        file->insertSeparator(first);
+        QObject::connect(open, &QAction::triggered, g.frame, [] { run_command(kOpenEntryFile); });
+        g.actions.emplace_back(kOpenEntryFile, open);
     }
     if (QAction* input = action_for(1023)) input->setEnabled(false);
     if (QAction* status = action_for(1015)) status->setChecked(true);
