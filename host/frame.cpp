@@ -320,8 +320,8 @@ QMdiSubWindow* current_sub() {
     return sub && sub->isVisible() ? sub : nullptr;
 }
 
-// A dialog or box of ours that closes gives the keyboard back to the
-// frame.  A window manager does that by itself; without one (a bare X
+// A dialog, box or window of ours that closes gives the keyboard back to
+// the frame.  A window manager does that by itself; without one (a bare X
 // server, a kiosk session) the input focus falls back to the root window
 // and every key is lost until the user clicks into a text window.  Checked
 // once the event loop has seen the hide through, and only when no window
@@ -332,13 +332,20 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Hide && qobject_cast<QDialog*>(object)) {
+        if (event->type() == QEvent::Hide && closes_a_window(object)) {
             QTimer::singleShot(0, g.frame, [] { return_focus(); });
         }
         return QObject::eventFilter(object, event);
     }
 
 private:
+    // A dialog, a box or another window of ours (the help window), not a
+    // menu's popup.
+    static bool closes_a_window(QObject* object) {
+        auto* widget = qobject_cast<QWidget*>(object);
+        return widget && widget != g.frame && widget->isWindow() && widget->windowType() != Qt::Popup &&
+               widget->windowType() != Qt::ToolTip;
+    }
     static void return_focus() {
         if (!g.frame || !g.frame->isVisible() || shutting_down()) return;
         if (QApplication::activeWindow() || QApplication::activePopupWidget() || QApplication::activeModalWidget()) {

@@ -2,7 +2,8 @@
 # loxnar in its window on a real X display (Xvfb), driven as a user would
 # with xdotool, the pointer off the frame and no focus given: type the entry
 # name and Enter, answer the exit prompt with Enter (No: the window stays),
-# select all (Alt+E, A) and copy (Ctrl+Ins), leave with Ctrl+C.  The clipboard (read with xclip) must hold the console
+# open and close the help (Alt+H, C, Escape), select all (Alt+E, A) and
+# copy (Ctrl+Ins), leave with Ctrl+C.  The clipboard (read with xclip) must hold the console
 # listing, the results file the expected listing, and the exit status must
 # be 0.
 #
@@ -54,6 +55,16 @@ wait_for '[ "$(windows)" -eq 1 ]' 100 || fail "the prompt stayed"
 sleep 0.3
 kill -0 "$PID" 2>/dev/null || fail "the application closed on No"
 shot listing
+# Help > Contents opens the help window at its contents; Escape closes it,
+# and the frame takes the keyboard back (the menus' Alt keys work again).
+xdotool key alt+h
+sleep 0.3
+xdotool key c
+wait_for 'xdotool search --onlyvisible --name "^loxnar Help$" >/dev/null 2>&1' 50 || fail "no help window"
+shot help
+xdotool key Escape
+wait_for '! xdotool search --onlyvisible --name "^loxnar Help$" >/dev/null 2>&1' 50 || fail "the help window stayed"
+sleep 0.3
 # Select All and Copy: the clipboard holds every line the window shows, each
 # with its line end.  No click and no explicit focus first.
 xdotool key alt+e
