@@ -21,14 +21,6 @@ for tool in Xvfb xauth mcookie xdotool xclip; do
 done
 
 . "$(dirname "$0")/xvfb_common.sh"
-shot() {
-    [ -n "${LOXNAR_SCREENSHOT_DIR:-}" ] || return 0
-    if command -v import >/dev/null; then
-        import -window root "$LOXNAR_SCREENSHOT_DIR/loxnar-$1.png"
-    elif command -v xwd >/dev/null; then
-        xwd -root -silent >"$LOXNAR_SCREENSHOT_DIR/loxnar-$1.xwd"
-    fi
-}
 
 # The pointer off the frame: with no window manager the keys then go
 # wherever the input focus is, and the frame must take it itself.
