@@ -7,7 +7,8 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= quartz
 PACKAGES   := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-              qt6-base-dev fonts-liberation xvfb xauth xdotool xclip poppler-utils
+              qt6-base-dev libqt6svg6 fonts-liberation xvfb xauth xdotool xclip poppler-utils \
+              desktop-file-utils
 SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: all deps configure build test test-release test-sanitize test-tsan run bench bench-e2e bench-e2e-profile bench-host clean fuzz

@@ -2,34 +2,15 @@
 // spacing lies in a window, with their Bragg angles.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <string>
 
 #include "calculation_run.h"
+#include "command_line.h"
 #include "for_diags.h"
 #include "for_startup.h"
 #include "host.h"
 
 namespace {
-
-const char kUsage[] =
-    "Usage: loxnar [--console]\n"
-    "Lists the lattice planes (hkl) of a unit cell whose spacing d lies in a\n"
-    "window, with each plane's Bragg angle 2-theta.\n"
-    "\n"
-    "The program asks for an entry name NAME, reads the cases of NAME.dat and\n"
-    "writes the stamped listing to NAME.imp.dat (an old one is deleted after\n"
-    "a warning). The banner, stamps and plane table also go to the console.\n"
-    "\n"
-    "When a display is available (DISPLAY or WAYLAND_DISPLAY is set, or\n"
-    "QT_QPA_PLATFORM names a platform) the console is a window: type the entry\n"
-    "name there; at the end the program asks whether to close the window.\n"
-    "Without a display, or with --console, it runs on standard input and\n"
-    "output.\n"
-    "\n"
-    "  --console   run on standard input and output, even with a display\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n";
 
 bool set(const char* name) {
     const char* value = std::getenv(name);
@@ -56,6 +37,15 @@ void run_program(int argc, char** argv) {
     calculator::calculation_run();
 }
 
+// In the window, File > Open Entry File... and a dropped file answer the
+// prompt as the command line's ENTRY does.
+const host::EntryFileRule kEntryFileRule = {
+    "&Open Entry File...",
+    "Open Entry File",
+    "Entry data files (*.dat);;All Files (*)",
+    calculator::accept_entry_file,
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,39 +53,35 @@ int main(int argc, char** argv) {
     // before anything opens one: the window's display connection must not
     // become standard error, where a warning would garble it.
     forrtl::for_occupy_standard_descriptors();
-    // The program's own options are taken out of the argument list the
-    // run-time sees, where the remaining arguments supply file names that a
-    // unit is missing.
-    std::vector<char*> runtime_args{argv[0]};
-    bool console = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("loxnar " LOXNAR_VERSION);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--console") == 0) {
-            console = true;
-            continue;
-        }
-        if (std::strncmp(argv[i], "--", 2) == 0) {
-            std::fprintf(stderr, "loxnar: unknown option '%s'\nTry 'loxnar --help'.\n", argv[i]);
-            return 2;
-        }
-        runtime_args.push_back(argv[i]);
+    const calculator::CommandLine line = calculator::parse_command_line(argc, argv);
+    switch (line.action) {
+    case calculator::Action::Help: std::fputs(calculator::kUsage, stdout); return 0;
+    case calculator::Action::Version: std::puts("loxnar " LOXNAR_VERSION); return 0;
+    case calculator::Action::Error:
+        std::fprintf(stderr, "loxnar: %s\nTry 'loxnar --help'.\n", line.error.c_str());
+        return 2;
+    case calculator::Action::Run: break;
     }
-    runtime_args.push_back(nullptr);
-    const int runtime_argc = static_cast<int>(runtime_args.size()) - 1;
+    // An entry given on the command line: the program works in its folder
+    // and its name answers the prompt.
+    if (const std::string error = calculator::enter_entry_folder(line); !error.empty()) {
+        std::fprintf(stderr, "loxnar: %s\n", error.c_str());
+        return 2;
+    }
+    if (!line.entry_given.empty()) {
+        forrtl::for_preset_console_answer(line.entry.name.data(), static_cast<int>(line.entry.name.size()));
+    }
+    // The run-time sees no argument of the program's own: the arguments it
+    // is given supply file names that a unit is missing.
+    static char* runtime_args[] = {argv[0], nullptr};
     forrtl::for_install_exception_handlers();
-    if (!console && display_available()) {
-        const int code = host::run_windowed(runtime_argc, runtime_args.data(), run_program);
+    if (!line.console && display_available()) {
+        host::set_entry_file_rule(&kEntryFileRule);
+        const int code = host::run_windowed(1, runtime_args, run_program);
         // The calculation thread may still be parked inside the run-time:
         // no static destructors under its feet.
         std::fflush(nullptr);
         std::_Exit(code);
     }
-    run_program(runtime_argc, runtime_args.data());
+    run_program(1, runtime_args);
 }

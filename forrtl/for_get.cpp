@@ -1,6 +1,7 @@
 // Input records: bytes are read in buffer-sized blocks and split into
 // records in memory; the bytes after a record stay as read-ahead for the
-// next one.  Also the device read (host window or file descriptor).
+// next one.  Also the device read (host window or file descriptor), and
+// the preset answer to the first console read.
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "for_host.h"
 #include "for_io.h"
 #include "for_reentrancy.h"
+#include "for_startup.h"
 #include "for_wbuf.h"
 
 namespace forrtl {
@@ -23,6 +25,44 @@ constexpr int kDiskInputBuffer = 64 * 1024;
 constexpr char kControlZ = 26;
 // How often a wait for input under the host passes the transfer gate.
 constexpr int kGatePassMs = 100;
+
+// The preset answer to the first console read (for_preset_console_answer):
+// set before the program starts, taken once on the thread that reads.
+constexpr int kPresetCapacity = 128;
+char g_preset[kPresetCapacity];
+int g_preset_length = -1;  // -1: none, or taken
+
+// Takes the preset answer into `buffer` (at most `capacity` bytes), or -1
+// when there is none left.
+int take_preset(char* buffer, int capacity) {
+    if (g_preset_length < 0) return -1;
+    const int n = g_preset_length < capacity ? g_preset_length : capacity;
+    std::memcpy(buffer, g_preset, static_cast<std::size_t>(n));
+    g_preset_length = -1;
+    return n;
+}
+
+// The preset answer shown on the console as a terminal shows a typed line:
+// the text and a line end, after the prompt whose line is open.  Written
+// through the console output unit that owns the open line (or the first
+// one connected), so that it follows the prompt in its buffer.
+void echo_on_console(const char* text, int length) {
+    for (int unit : {6, -2, -1}) {
+        Lub* lub = for_peek_unit(unit);
+        if (!lub || !lub->connected || !lub->std_handle || lub->handle != STDOUT_FILENO) continue;
+        Lub* writer = lub;
+        if (DeviceNode* node = lub->device) {
+            if ((node->open_after_cr || node->open_after_prompt) && node->line_open_owner) writer = node->line_open_owner;
+            node->open_after_cr = false;
+            node->open_after_prompt = false;
+            node->line_open_owner = nullptr;
+        }
+        // Only for show: a console that cannot be written fails with the
+        // next record the program writes.
+        if (for_device_write(writer, text, length) == length) for_device_write(writer, "\n", 1);
+        return;
+    }
+}
 
 std::uint32_t get_u32(const char* p, bool big_endian) {
     std::uint32_t v = 0;
@@ -236,7 +276,18 @@ void for_wait_for_input(int fd) {
     }
 }
 
+void for_preset_console_answer(const char* text, int length) {
+    if (!text || length < 0) {
+        g_preset_length = -1;
+        return;
+    }
+    g_preset_length = length < kPresetCapacity ? length : kPresetCapacity;
+    std::memcpy(g_preset, text, static_cast<std::size_t>(g_preset_length));
+}
+
 int for_device_read(Lub* lub, char* buffer, int capacity) {
+    // The first console read may have its answer given beforehand.
+    const bool console_input = lub->device_code == 0;
     if (lub->window_unit && g_host) {
         if (lub->device_code == 1 || lub->device_code == 2) return -1;  // output consoles
         if (capacity < 2) return -1;
@@ -246,13 +297,26 @@ int for_device_read(Lub* lub, char* buffer, int capacity) {
             g_host->activate_window(window);
         }
         for_wbuf_flush_all();  // the user may wait: every record written so far is in its file
-        int n = g_host->read_line(buffer, capacity - 1, window);
+        int n = console_input ? take_preset(buffer, capacity - 1) : -1;
+        if (n >= 0) {
+            g_host->write_text(buffer, n, window, 0);  // echoed as typing echoes it
+        } else {
+            n = g_host->read_line(buffer, capacity - 1, window);
+        }
         if (n < 0) return -1;
         g_host->write_text("\r\n", 2, window, 0);
         buffer[n] = '\n';
         return n + 1;
     }
     if (g_host && g_host->transfer_gate) g_host->transfer_gate();
+    if (console_input && capacity >= 2) {
+        const int n = take_preset(buffer, capacity - 1);
+        if (n >= 0) {
+            echo_on_console(buffer, n);
+            buffer[n] = '\n';
+            return n + 1;
+        }
+    }
     // The console's records (the prompt) are out before the program reads
     // the answer, and every record before it waits on a terminal or pipe.
     const bool may_wait = lub->char_device || !lub->seekable;

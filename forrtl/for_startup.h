@@ -47,6 +47,16 @@ void for_occupy_standard_descriptors();
 // async-signal-safe calls.
 void for_default_signals_for_child();
 
+// The answer to the program's first read from the console, given before
+// the program starts (on its command line): the first record read from
+// console input (standard input, or the console window under a host) is
+// `text`, as if the user had typed it, and the console is not read for it.
+// It is shown where typing shows it: in the window after the prompt, on
+// the console as a terminal echoes a typed line (the text and a line end,
+// on the line the prompt left open).  At most 128 bytes are kept; nullptr
+// takes a preset answer back.
+void for_preset_console_answer(const char* text, int length);
+
 // Floating-point control from an option word: bits 0-3 unmask underflow,
 // overflow, divide-by-zero and invalid; inexact stays masked.  Bit 16 with
 // bit 9 clear sets flush-to-zero.  Pending exceptions are cleared first.

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "entry_file.h"
 #include "frame.h"
 #include "help.h"
 #include "host_state.h"
@@ -97,13 +98,21 @@ const Command* find_command(int id) {
 }
 
 bool command_enabled(int id) {
+    if (id == kOpenEntryFile) return entry_file_enabled();
     const Command* c = find_command(id);
     return c && c->action && (!c->enabled || c->enabled());
 }
 
 void run_command(int id) {
-    if (id == kMinimalExit) {
+    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
+    // Exit needs no text window: the application closes whatever window is
+    // active, or none (the last one closed by the user).
+    if (id == kMinimalExit || id == 1000) {
         frame_exit();
+        return;
+    }
+    if (id == kOpenEntryFile) {
+        open_entry_file_command();
         return;
     }
     run_window_command(id, ui_active_window());
@@ -111,7 +120,6 @@ void run_command(int id) {
 
 void run_window_command(int id, const WindowPtr& window) {
     if (!window) return;
-    if (help_mode_intercepts(id)) return;  // help mode: the command's topic instead
     const Command* c = find_command(id);
     if (c && c->action) c->action(window);
 }
@@ -141,11 +149,10 @@ int shortcut_command(int key, Qt::KeyboardModifiers modifiers, bool auto_repeat)
         if (s.when_enabled && !command_enabled(s.command)) return 0;
         return s.command;
     }
-    // Escape resumes a paused program and ends a selection; otherwise it is
-    // typed like any other character.
-    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        (run_state() == RunState::Paused || selecting()))
-        return kResume;
+    // Escape sends Resume, which resumes a paused program and ends a
+    // selection, and does nothing while the program runs.  It is never
+    // typed into a line.
+    if (key == Qt::Key_Escape && (mods & ~Qt::KeypadModifier) == Qt::NoModifier) return kResume;
     return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -22,10 +24,12 @@
 #include <vector>
 
 #include "commands.h"
+#include "entry_file.h"
 #include "for_host.h"
 #include "help.h"
 #include "host_state.h"
 #include "platform.h"
+#include "style.h"
 #include "text_view.h"
 #include "views.h"
 
@@ -100,13 +104,16 @@ public:
     explicit TextSubWindow(WindowPtr window) : window_(std::move(window)) {}
 
 protected:
-    void closeEvent(QCloseEvent* event) override {
-        if (!window_->closed.load()) {
-            event->ignore();
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override {
+        // Minimised, the window still takes what is typed, as its view
+        // does when shown (unless it is being moved or sized with the
+        // keyboard, which holds the keyboard meanwhile).
+        if (isMinimized() && widget() && keyboardGrabber() != this) {
+            QApplication::sendEvent(widget(), event);
             return;
         }
-        forget_window(window_);
-        QMdiSubWindow::closeEvent(event);
+        QMdiSubWindow::keyPressEvent(event);
     }
 
 private:
@@ -114,7 +121,39 @@ private:
 };
 
 class Frame : public QMainWindow {
+public:
+    Frame() { setAcceptDrops(true); }
+
 protected:
+    // A file dropped on the window answers the program as the entry file
+    // item does; the drag is refused when the program waits for nothing.
+    void dragEnterEvent(QDragEnterEvent* event) override { take_drag(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { take_drag(event); }
+    void dropEvent(QDropEvent* event) override {
+        QString path;
+        if (!entry_file_of_drop(event->mimeData(), &path)) return;
+        event->acceptProposedAction();
+        // After the drop has ended: the rule's box, if any, is modal.
+        QTimer::singleShot(0, this, [path] { answer_with_entry_file(path); });
+    }
+
+private:
+    static void take_drag(QDragMoveEvent* event) {
+        QString path;
+        if (entry_file_of_drop(event->mimeData(), &path)) event->acceptProposedAction();
+    }
+
+protected:
+
+    void keyPressEvent(QKeyEvent* event) override {
+        // A key no text window took: with none active (the user closed the
+        // last one), Ctrl+C still closes the application, as Exit does.
+        if (event->key() == Qt::Key_C && event->modifiers() == Qt::ControlModifier) {
+            run_command(kMinimalExit);
+            return;
+        }
+        QMainWindow::keyPressEvent(event);
+    }
     void closeEvent(QCloseEvent* event) override {
         // Closing the frame ends the application at any time: the program
         // stops at its next step, every unit is closed, then the event loop
@@ -229,6 +268,18 @@ void build_full_menu() {
         g.actions.emplace_back(c.id, action);
         if (c.id == kPause) g.state_action = action;
     }
+    // The program's entry file item comes first in "&File".
+    if (const EntryFileRule* rule = entry_file_rule()) {
+        QMenu* file = g.popups[static_cast<int>(Popup::File)];
+        QAction* first = file->actions().value(0);
+        auto* open = new QAction(QString::fromUtf8(rule->item_text), file);
+        open->setData(kOpenEntryFile);
+        open->setEnabled(false);
+        file->insertAction(first, open);
+        file->insertSeparator(first);
+        QObject::connect(open, &QAction::triggered, g.frame, [] { run_command(kOpenEntryFile); });
+        g.actions.emplace_back(kOpenEntryFile, open);
+    }
     if (QAction* input = action_for(1023)) input->setEnabled(false);
     if (QAction* status = action_for(1015)) status->setChecked(true);
     g.full_built = true;
@@ -247,6 +298,19 @@ void show_menu(bool full) {
     g.full_shown = full;
 }
 
+void TextSubWindow::closeEvent(QCloseEvent* event) {
+    if (!window_->closed.load()) {
+        event->ignore();
+        return;
+    }
+    forget_window(window_);
+    QMdiSubWindow::closeEvent(event);
+    // Once it is gone the bar follows the window active then: the minimal
+    // one when this was the last.  (While it closes, the area still names
+    // it as its current window.)
+    QTimer::singleShot(0, g.frame, [] { show_menu(current_sub() != nullptr); });
+}
+
 TextSubWindow* sub_of(const WindowPtr& window) { return static_cast<TextSubWindow*>(window->sub.data()); }
 
 // The active text window's child: the MDI area's current one when it is
@@ -256,8 +320,8 @@ QMdiSubWindow* current_sub() {
     return sub && sub->isVisible() ? sub : nullptr;
 }
 
-// A dialog or box of ours that closes gives the keyboard back to the
-// frame.  A window manager does that by itself; without one (a bare X
+// A dialog, box or window of ours that closes gives the keyboard back to
+// the frame.  A window manager does that by itself; without one (a bare X
 // server, a kiosk session) the input focus falls back to the root window
 // and every key is lost until the user clicks into a text window.  Checked
 // once the event loop has seen the hide through, and only when no window
@@ -268,13 +332,20 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Hide && qobject_cast<QDialog*>(object)) {
+        if (event->type() == QEvent::Hide && closes_a_window(object)) {
             QTimer::singleShot(0, g.frame, [] { return_focus(); });
         }
         return QObject::eventFilter(object, event);
     }
 
 private:
+    // A dialog, a box or another window of ours (the help window), not a
+    // menu's popup.
+    static bool closes_a_window(QObject* object) {
+        auto* widget = qobject_cast<QWidget*>(object);
+        return widget && widget != g.frame && widget->isWindow() && widget->windowType() != Qt::Popup &&
+               widget->windowType() != Qt::ToolTip;
+    }
     static void return_focus() {
         if (!g.frame || !g.frame->isVisible() || shutting_down()) return;
         if (QApplication::activeWindow() || QApplication::activePopupWidget() || QApplication::activeModalWidget()) {
@@ -319,6 +390,10 @@ void first_show(const WindowPtr& window) {
     if (!current_sub() || current_sub() == sub) {
         g.mdi->setActiveSubWindow(sub);
         window->view->setFocus();
+        // The frame takes the input focus itself: without a window manager
+        // the X server leaves it on the root window, and typed keys would
+        // be lost until a click.
+        if (!QApplication::activeWindow()) g.frame->activateWindow();
     }
     window->view->update_scroll_ranges();
     window->view->viewport()->update();
@@ -346,7 +421,9 @@ bool frame_create(const std::string& app_name) {
 
     g.minimal_file = new QMenu(QStringLiteral("&File"), g.frame);
     QAction* exit = g.minimal_file->addAction(QStringLiteral("E&xit"));
+    exit->setData(kMinimalExit);
     QObject::connect(exit, &QAction::triggered, g.frame, [] { run_command(kMinimalExit); });
+    help_watch_menu(g.minimal_file);
     g.frame->menuBar()->addMenu(g.minimal_file);
     g.frame->menuBar()->installEventFilter(new MenuBarWatch(g.frame));
     qApp->installEventFilter(new FocusReturn(g.frame));
@@ -435,6 +512,7 @@ void ui_create_window(const WindowPtr& window) {
             }
         }
     }
+    set_closable(sub, false);  // nor a close button on its title bar
     g.mdi->addSubWindow(sub);
     sub->hide();  // shown at its first output or input
     window->view = view;
@@ -464,6 +542,7 @@ void ui_window_closed(const WindowPtr& window) {
     sub->setWindowTitle(title_of(window));
     if (sub->property("close_item").toBool()) return;
     sub->setProperty("close_item", true);
+    set_closable(sub, true);
     // Ctrl+F4 itself reaches the window through its key handling.
     QAction* close = new QAction(QStringLiteral("&Close\tCtrl+F4"), sub);
     QObject::connect(close, &QAction::triggered, sub, [sub] { sub->close(); });

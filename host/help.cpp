@@ -1,8 +1,10 @@
 // Help.  WinHelp and its .HLP files are not to be had here: the help is an
 // HTML document of our own, FPSHL.html, installed with the program and
-// shown in a help window (a QTextBrowser).  Each topic is an anchor of the
-// document: "contents", "using-help" and "context-N" for the context
-// numbers 1000 to 1018 that the menu commands lead to in help mode.
+// shown in a help window (a QTextBrowser), one topic at a time.  Each
+// topic is a heading of the document holding its anchor: "contents",
+// "using-help", "context-N" for the context numbers 1000 to 1018 that the
+// menu commands lead to in help mode, and the topics about the program
+// that the contents lead to.
 //
 // The file is found as the original found FPSHL.HLP, with ".html" for the
 // extension and, in place of the system's search path, the executable's
@@ -13,10 +15,11 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
-#include <QProxyStyle>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QTimer>
@@ -25,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -62,11 +66,65 @@ constexpr HelpContext kHelpContexts[] = {
 };
 
 bool g_help_mode = false;
+
+// Topics are shown one at a time under URLs of their own,
+// "loxnar-help:NAME"; a link "#NAME" in a topic leads to topic NAME.
+const QString kTopicScheme = QStringLiteral("loxnar-help");
+
+QUrl topic_url(const QString& name) {
+    QUrl url;
+    url.setScheme(kTopicScheme);
+    url.setPath(name);
+    return url;
+}
+
+// One topic of the document: from the heading (h1 or h2) that holds its
+// anchor to the next such heading, in a page of its own.
+QString topic_html(const QString& document, const QString& name) {
+    const QRegularExpression heading(QStringLiteral("<h[12]>\\s*<a name=\"([^\"]*)\">"));
+    QRegularExpressionMatchIterator it = heading.globalMatch(document);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        if (match.captured(1) != name) continue;
+        const qsizetype start = match.capturedStart();
+        const QRegularExpressionMatch next = heading.match(document, match.capturedEnd());
+        qsizetype end = next.hasMatch() ? next.capturedStart() : document.indexOf(QStringLiteral("</body>"), start);
+        if (end < 0) end = document.size();
+        return QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>") + document.mid(start, end - start) +
+               QStringLiteral("</body></html>");
+    }
+    return QStringLiteral("<p>The help document has no topic <b>%1</b>.</p>").arg(name.toHtmlEscaped());
+}
+
+class HelpBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+
+    QVariant loadResource(int type, const QUrl& name) override {
+        if (name.scheme() != kTopicScheme) return QTextBrowser::loadResource(type, name);
+        const std::string& path = help_file();
+        QFile file(QString::fromLocal8Bit(path.c_str()));
+        if (!regular_file(path) || !file.open(QIODevice::ReadOnly)) {
+            return QStringLiteral("<p>The help file <b>%1</b> was not found.</p>")
+                .arg(QString::fromLocal8Bit(path.c_str()).toHtmlEscaped());
+        }
+        return topic_html(QString::fromUtf8(file.readAll()), name.path());
+    }
+
+protected:
+    void doSetSource(const QUrl& name, QTextDocument::ResourceType type) override {
+        // A link to another topic of the document: that topic alone.
+        QUrl url = name;
+        if (url.scheme() == kTopicScheme && url.hasFragment()) url = topic_url(url.fragment());
+        QTextBrowser::doSetSource(url, type);
+    }
+};
+
 QPointer<QTextBrowser> g_browser;
 
 QTextBrowser* help_browser() {
     if (!g_browser) {
-        g_browser = new QTextBrowser(ui_frame_widget());
+        g_browser = new HelpBrowser(ui_frame_widget());
         g_browser->setWindowFlags(Qt::Window);
         g_browser->setAttribute(Qt::WA_DeleteOnClose);
         g_browser->setWindowTitle(QString::fromStdString(facts().app_name) + QStringLiteral(" Help"));
@@ -83,17 +141,9 @@ QTextBrowser* help_browser() {
     return g_browser;
 }
 
-void show_help_at(const QString& anchor) {
+void show_help_at(const QString& topic) {
     QTextBrowser* browser = help_browser();
-    const std::string& path = help_file();
-    if (regular_file(path)) {
-        QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str()));
-        url.setFragment(anchor);
-        browser->setSource(url);
-    } else {
-        browser->setHtml(QStringLiteral("<p>The help file <b>%1</b> was not found.</p>")
-                             .arg(QString::fromLocal8Bit(path.c_str()).toHtmlEscaped()));
-    }
+    browser->setSource(topic_url(topic));
     browser->show();
     browser->raise();
     browser->activateWindow();
@@ -109,8 +159,10 @@ protected:
         if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1) return false;
         auto* menu = qobject_cast<QMenu*>(watched);
         QAction* item = menu ? menu->activeAction() : nullptr;
-        const int command = item && !item->isSeparator() ? item->data().toInt() : 0;
-        if (command <= 0) return true;
+        if (!item || item->isSeparator() || item->menu()) return true;
+        // An item without a command of the table (an entry of the window
+        // list) has no topic either: help mode shows the box for it.
+        const int command = std::max(0, item->data().toInt());
         // The menus close as when an item is chosen; the command follows.
         while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
         QTimer::singleShot(0, qApp, [command] {
@@ -119,17 +171,6 @@ protected:
             g_help_mode = false;  // ends with this command, whatever took it
         });
         return true;
-    }
-};
-
-// Grayed items of the popups can be highlighted too (as the system's
-// menus allow), so that F1 gives their help.
-class HelpMenuStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        if (hint == QStyle::SH_Menu_AllowActiveAndDisabled) return 1;
-        return QProxyStyle::styleHint(hint, option, widget, data);
     }
 };
 
@@ -191,15 +232,10 @@ void show_help_on_help() { show_help_at(QStringLiteral("using-help")); }
 void show_help_context(int context) { show_help_at(QStringLiteral("context-%1").arg(context)); }
 
 void help_watch_menu(QMenu* menu) {
+    // Grayed items can be highlighted too (the host's style allows it), so
+    // that F1 gives their help.
     static MenuHelpFilter* filter = new MenuHelpFilter(qApp);
-    static HelpMenuStyle* style = [] {
-        auto* s = new HelpMenuStyle;
-        s->setParent(qApp);
-        return s;
-    }();
-    if (!menu) return;
-    menu->setStyle(style);
-    menu->installEventFilter(filter);
+    if (menu) menu->installEventFilter(filter);
 }
 
 bool help_mode_intercepts(int command) {

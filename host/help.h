@@ -46,8 +46,8 @@ void help_watch_menu(QMenu* menu);
 // instead of acting, and help mode ends.  True when it took the command.
 bool help_mode_intercepts(int command);
 
-// The source the help window shows (empty when it was never opened), for
-// tests.
+// The source the help window shows ("loxnar-help:TOPIC"; empty when it was
+// never opened), for tests.
 QString help_window_source();
 
 }  // namespace host

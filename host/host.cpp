@@ -5,6 +5,7 @@
 #include "host.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMdiSubWindow>
 
 #include <thread>
@@ -15,7 +16,11 @@
 #include "frame.h"
 #include "host_state.h"
 #include "platform.h"
+#include "style.h"
 #include "text_view.h"
+
+// The resources of a static library are linked in only when named.
+static void init_resources() { Q_INIT_RESOURCE(loxnar); }
 
 namespace host {
 
@@ -41,6 +46,12 @@ int initialise() {
         return -1;
     }
     g_facts.app_name = platform_app_name();
+    install_host_style();
+    // The program's icon on every window and box, and the desktop entry
+    // that task bars and Wayland match the windows with.
+    init_resources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/loxnar/loxnar.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("loxnar"));
     ui_queue_start();
     if (!frame_create(g_facts.app_name)) return -1;
 

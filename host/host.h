@@ -27,6 +27,24 @@ int run_windowed(int argc, char** argv, Program program);
 // as given).  Needs no QApplication.
 bool display_answers();
 
+// The entry data file the user can open from the window, while the program
+// waits for a line: the program item `item_text` (command 1101, first in
+// the "&File" popup; grayed otherwise and while the program is paused or
+// has ended) opens a file dialog, and a file dropped on the window does
+// the same.  `accept` runs on the interface thread with the file's path:
+// it gets the program ready for that file (its working folder) and gives
+// the line to type as the answer, or returns false with the reason, which
+// a box shows.  The host then types the line and Enter for the user, in
+// place of what was typed so far.  Set before run_windowed (or
+// initialise); nullptr (the default) adds no item and takes no drops.
+struct EntryFileRule {
+    const char* item_text;
+    const char* dialog_title;
+    const char* filters;  // as Qt writes them: "Name (*.ext);;All Files (*)"
+    bool (*accept)(const char* path, std::string* line, std::string* error);
+};
+void set_entry_file_rule(const EntryFileRule* rule);
+
 // ---------------------------------------------------------------------------
 // The steps of run_windowed, for tests that drive the host in-process.
 
@@ -49,6 +67,9 @@ int exit_code();
 struct DialogProvider {
     int (*message_box)(const char* text, const char* title, unsigned style);
     int (*choose_file)(char* buffer, int capacity, const char* title);
+    // The file dialog of the entry file item: `filters` as Qt writes them
+    // ("Name (*.ext);;All Files (*)").  nullptr: the standard dialog.
+    int (*open_file)(char* buffer, int capacity, const char* title, const char* filters) = nullptr;
 };
 // nullptr restores the standard dialogs.
 void set_dialog_provider(const DialogProvider* provider);

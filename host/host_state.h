@@ -186,6 +186,10 @@ void runtime_fatal_hook(int exit_code);
 // ---------------------------------------------------------------------------
 // Line input (line_input.cpp).
 void route_key(const WindowPtr& window, const std::string& character);  // one typed character (UTF-8)
+// Types `line` and Enter into the read that waits, as the user would, in
+// place of what was typed so far.  False when no read waits or the
+// program is not running.  Interface thread.
+bool type_answer(const std::string& line);
 void paste_command(const WindowPtr& window);   // 1021
 void clear_paste_command();                    // 1022
 bool paste_pending();
@@ -207,5 +211,8 @@ const char* module_name(const char* path);
 
 // Message box through the dialog provider, on the interface thread.
 int show_message_box(const char* text, const char* title, unsigned style);
+// The file dialog of the entry file item through the dialog provider
+// (interface thread): 1 with the chosen file's path in `buffer`, else 0.
+int dialog_provider_open_file(char* buffer, int capacity, const char* title, const char* filters);
 
 }  // namespace host

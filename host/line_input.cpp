@@ -368,6 +368,28 @@ void route_key(const WindowPtr& window, const std::string& key) {
     line_editor(window, key);
 }
 
+bool type_answer(const std::string& line) {
+    const WindowPtr window = pending_input_window();
+    if (!window || run_state() != RunState::Running) return false;
+    // What was typed so far goes, as Backspace takes it.
+    for (int typed = 0;; ++typed) {
+        {
+            std::lock_guard lock(g_input_lock);
+            if (g_in.length == 0 || typed > kLineCapacity) break;
+        }
+        line_editor(window, "\b");
+    }
+    const bool utf8 = current_encoding() == Encoding::Utf8;
+    for (std::size_t at = 0; at < line.size();) {
+        const auto lead = static_cast<unsigned char>(line[at]);
+        const std::size_t n = std::min(line.size() - at, utf8 && lead >= 0x80 ? static_cast<std::size_t>(utf8_sequence_length(lead)) : std::size_t{1});
+        line_editor(window, line.substr(at, n));
+        at += n;
+    }
+    line_editor(window, "\r");
+    return true;
+}
+
 void paste_command(const WindowPtr& window) {
     std::string text = platform_clipboard_text();
     if (current_encoding() != Encoding::Utf8) text = QString::fromStdString(text).toLatin1().toStdString();

@@ -292,6 +292,20 @@ int platform_message_box(QWidget* owner, const char* text, const char* title, un
     return 1;
 }
 
+namespace {
+
+// Runs the dialog; 1 with the chosen file's name in `buffer`, else 0 (also
+// for a name that does not fit).
+int take_chosen_file(QFileDialog& dialog, char* buffer, int capacity) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
+    const QByteArray name = dialog.selectedFiles().first().toLocal8Bit();
+    if (name.isEmpty() || name.size() >= capacity) return 0;
+    std::memcpy(buffer, name.constData(), static_cast<std::size_t>(name.size()) + 1);
+    return 1;
+}
+
+}  // namespace
+
 int platform_choose_file(QWidget* owner, char* buffer, int capacity, const char* title) {
     if (!buffer || capacity <= 0) return 0;
     buffer[0] = '\0';
@@ -302,11 +316,17 @@ int platform_choose_file(QWidget* owner, char* buffer, int capacity, const char*
     // A name that does not exist yet may be given: the unit creates it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
-    const QByteArray name = dialog.selectedFiles().first().toLocal8Bit();
-    if (name.isEmpty() || name.size() >= capacity) return 0;
-    std::memcpy(buffer, name.constData(), static_cast<std::size_t>(name.size()) + 1);
-    return 1;
+    return take_chosen_file(dialog, buffer, capacity);
+}
+
+int platform_open_file(QWidget* owner, char* buffer, int capacity, const char* title, const char* filters) {
+    if (!buffer || capacity <= 0) return 0;
+    buffer[0] = '\0';
+    QFileDialog dialog(owner, QString::fromUtf8(title ? title : ""));
+    dialog.setNameFilter(QString::fromUtf8(filters ? filters : ""));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    return take_chosen_file(dialog, buffer, capacity);
 }
 
 void platform_close_dialogs() {

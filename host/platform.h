@@ -71,6 +71,9 @@ void platform_set_clipboard_image(const QImage& image);
 // The standard dialogs, owned by `owner` (may be nullptr).
 int platform_message_box(QWidget* owner, const char* text, const char* title, unsigned style);
 int platform_choose_file(QWidget* owner, char* buffer, int capacity, const char* title);
+// An existing file to open, offered with `filters` ("Name (*.ext);;...",
+// the first one selected), from the current folder.
+int platform_open_file(QWidget* owner, char* buffer, int capacity, const char* title, const char* filters);
 // Cancels every dialog that is open (a message box answers as closed: No,
 // or OK), ending its wait.
 void platform_close_dialogs();

@@ -394,6 +394,13 @@ int show_message_box(const char* text, const char* title, unsigned style) {
     return answer;
 }
 
+int dialog_provider_open_file(char* buffer, int capacity, const char* title, const char* filters) {
+    if (!buffer || capacity <= 0 || shutting_down()) return 0;
+    buffer[0] = '\0';
+    if (g_dialogs && g_dialogs->open_file) return g_dialogs->open_file(buffer, capacity, title, filters);
+    return platform_open_file(ui_frame_widget(), buffer, capacity, title, filters);
+}
+
 int host_message_box(const char* text, const char* title, unsigned style) {
     gate_pass();
     constexpr unsigned kSystemModal = 0x1000;

@@ -83,11 +83,17 @@ void TextView::show_rect(const QRect& rect) {
 }
 
 void TextView::set_fitted(bool fitted) {
+    // The view comes back to where it stood when the window was fitted.
+    if (fitted) unfitted_offset_ = offset();
     const Qt::ScrollBarPolicy policy = fitted ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
     setHorizontalScrollBarPolicy(policy);
     setVerticalScrollBarPolicy(policy);
     if (!fitted) stretched_.reset();
     update_scroll_ranges();
+    if (!fitted) {
+        horizontalScrollBar()->setValue(unfitted_offset_.x());
+        verticalScrollBar()->setValue(unfitted_offset_.y());
+    }
     viewport()->update();
 }
 
@@ -245,7 +251,7 @@ bool TextView::type_key(const WindowPtr& window, QKeyEvent* event) {
         // Control characters are typed as they are (Ctrl+J ends the line).
         route_key(window, std::string(1, static_cast<char>(key - Qt::Key_A + 1)));
     } else if (key == Qt::Key_Escape) {
-        route_key(window, "\x1b");
+        return true;  // a command key (Resume), never typed
     } else if (!event->text().isEmpty()) {
         type_text(window, event->text());
     } else {

@@ -72,6 +72,7 @@ private:
     std::vector<Cell> cells_;    // the visible cells, copied under the output lock
     QRect last_caret_;
     std::unique_ptr<StretchedPicture> stretched_;  // while fitted
+    QPoint unfitted_offset_;                        // the scroll offsets before Size To Fit
 };
 
 }  // namespace host

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install into a temporary prefix, then what a Debian desktop looks
 # for: bin/loxnar, the help document in share/loxnar, the desktop entry and
-# its icon, the manual page made from --help.
+# its icon, the manual page with the paths of that prefix.
 #
 #   tests/install_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
@@ -20,7 +20,7 @@ cmp -s "$PREFIX/share/loxnar/FPSHL.html" "$SOURCE/host/help/FPSHL.html" || fail 
 
 desktop=$PREFIX/share/applications/loxnar.desktop
 [ -f "$desktop" ] || fail "no share/applications/loxnar.desktop"
-for key in '^\[Desktop Entry\]$' '^Type=Application$' '^Name=LOXNAR$' '^Exec=loxnar$' '^Icon=loxnar$' '^Terminal=false$' '^Categories=.*;$'; do
+for key in '^\[Desktop Entry\]$' '^Type=Application$' '^Name=LOXNAR$' '^Exec=loxnar %f$' '^Icon=loxnar$' '^Terminal=false$' '^Categories=.*;$'; do
     grep -q "$key" "$desktop" || fail "loxnar.desktop lacks $key"
 done
 if command -v desktop-file-validate >/dev/null; then
@@ -31,12 +31,18 @@ grep -q '<svg' "$PREFIX/share/icons/hicolor/scalable/apps/loxnar.svg" 2>/dev/nul
 man=$PREFIX/share/man/man1/loxnar.1
 [ -f "$man" ] || fail "no share/man/man1/loxnar.1"
 grep -q '^\.TH LOXNAR 1 ' "$man" || fail "loxnar.1 has no title line"
-grep -q '^\.SH SYNOPSIS' "$man" && grep -q '^\.SH OPTIONS' "$man" || fail "loxnar.1 lacks its sections"
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'ENTRY DATA FILE' FILES ENVIRONMENT 'EXIT STATUS' EXAMPLES; do
+    grep -q "^\.SH $section\$" "$man" || fail "loxnar.1 lacks its section $section"
+done
+# The files it names are where this prefix put them.
+prefix_roff=${PREFIX//-/\\\\-}  # roff writes a hyphen as \-
+grep -q "^\.I $prefix_roff/share/loxnar/FPSHL\.html\$" "$man" || fail "loxnar.1 does not name $PREFIX/share/loxnar/FPSHL.html"
+! grep -q '/usr/local' "$man" || fail "loxnar.1 names /usr/local"
 # Every option of --help is in the page.
 for option in $("$PREFIX/bin/loxnar" --help | sed -n 's/^  \(--[a-z]*\).*/\1/p'); do
     grep -q "^\.B ${option//-/\\\\-}\$" "$man" || fail "loxnar.1 lacks $option"
 done
 if command -v man >/dev/null; then
-    MANWIDTH=80 man -l "$man" 2>/dev/null | grep -q 'run on standard input and output' || fail "man cannot show loxnar.1"
+    MANWIDTH=80 man -l "$man" 2>/dev/null | grep -q 'Run on standard input and output' || fail "man cannot show loxnar.1"
 fi
 echo "passed"

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -305,4 +306,81 @@ TEST_F(LoxnarRun, HelpAndVersion) {
     EXPECT_EQ(read_file(dir_ / "v").rfind("loxnar ", 0), 0u);
     cmd = "'" LOXNAR_BINARY_DIR "/loxnar' --bogus 2> /dev/null";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 2);
+}
+
+// ENTRY on the command line answers the prompt: the program works in the
+// entry file's folder and its console shows the name on the prompt's line;
+// every other byte (console, results file, standard error, status) is that
+// of the run in that folder with the name typed, an old results file or
+// not.  Standard input is not read: it may be closed.
+TEST_F(LoxnarRun, EntryOnTheCommandLineAnswersThePrompt) {
+    const fs::path examples = fs::path(LOXNAR_SOURCE_DIR) / "examples";
+    fs::create_directories(dir_ / "typed");
+    fs::create_directories(dir_ / "data");
+    for (const char* example : {"quartz", "silicon", "gypsum", "albite", "salts", "nosuch"}) {
+        const std::string name = example;
+        for (const std::string& given : {"data/" + name + ".dat", dir_.string() + "/data/" + name}) {
+            for (const bool old : {false, true}) {
+                const std::string label = given + (old ? " (old results)" : "");
+                for (const char* folder : {"typed", "data"}) {
+                    if (name != "nosuch") fs::copy_file(examples / (name + ".dat"), dir_ / folder / (name + ".dat"),
+                                                        fs::copy_options::overwrite_existing);
+                    fs::remove(dir_ / folder / (name + ".imp.dat"));
+                    if (old) write_file(dir_ / folder / (name + ".imp.dat"), "old\r\n");
+                }
+                const std::string loxnar = "'" LOXNAR_BINARY_DIR "/loxnar' --console";
+                const std::string typed = "cd '" + (dir_ / "typed").string() + "' && echo " + name + " | " + loxnar +
+                                          " >out 2>err; echo $? >status";
+                const std::string given_cmd = "cd '" + dir_.string() + "' && " + loxnar + " '" + given +
+                                              "' <&- >data/out 2>data/err; echo $? >data/status";
+                ASSERT_EQ(std::system(typed.c_str()), 0);
+                ASSERT_EQ(std::system(given_cmd.c_str()), 0);
+                std::string console = read_file(dir_ / "typed/out");
+                const std::string prompt = "  entry .dat file (no extension) ??";
+                ASSERT_NE(console.find(prompt), std::string::npos) << label;
+                console.insert(console.find(prompt) + prompt.size(), name);
+                EXPECT_EQ(mask_stamps(read_file(dir_ / "data/out")), mask_stamps(console)) << label;
+                EXPECT_EQ(read_file(dir_ / "data/status"), read_file(dir_ / "typed/status")) << label;
+                std::string err = read_file(dir_ / "typed/err");
+                for (std::size_t p; (p = err.find("/typed/")) != std::string::npos;) err.replace(p, 7, "/data/");
+                EXPECT_EQ(read_file(dir_ / "data/err"), err) << label;
+                EXPECT_EQ(mask_stamps(read_file(dir_ / "data" / (name + ".imp.dat"))),
+                          mask_stamps(read_file(dir_ / "typed" / (name + ".imp.dat"))))
+                    << label;
+                EXPECT_FALSE(fs::exists(dir_ / (name + ".imp.dat"))) << label;
+            }
+        }
+    }
+}
+
+// An ENTRY the program cannot follow ends it with status 2 and one message
+// before anything is opened: nothing is written, the console stays empty.
+TEST_F(LoxnarRun, EntryThatCannotBeFollowedEndsWithStatus2) {
+    fs::create_directories(dir_ / "folder");
+    const struct {
+        const char* entry;
+        const char* message;
+    } rows[] = {
+        {"nosuch/quartz.dat", "loxnar: cannot work in the folder 'nosuch': No such file or directory\n"},
+        {"folder", "loxnar: 'folder' is a folder, not an entry data file\n"},
+        {"folder/abcdefghijklmnopqrstu.dat",
+         "loxnar: the entry name 'abcdefghijklmnopqrstu' has 21 characters; the program takes at most 20\n"
+         "Try 'loxnar --help'.\n"},
+        {"folder/.dat", "loxnar: 'folder/.dat' names no entry data file\nTry 'loxnar --help'.\n"},
+    };
+    for (const auto& row : rows) {
+        for (const char* mode : {"--console", ""}) {
+            // Without --console a window would open were the entry taken.
+            const std::string cmd = "cd '" + dir_.string() + "' && env QT_QPA_PLATFORM=offscreen '" LOXNAR_BINARY_DIR
+                                    "/loxnar' " + mode + " '" + row.entry + "' </dev/null >stdout.txt 2>stderr.txt";
+            const int status = std::system(cmd.c_str());
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << row.entry << mode;
+            EXPECT_EQ(read_file(dir_ / "stderr.txt"), row.message) << row.entry << mode;
+            EXPECT_EQ(read_file(dir_ / "stdout.txt"), "") << row.entry << mode;
+            std::vector<std::string> files;
+            for (const auto& e : fs::recursive_directory_iterator(dir_)) files.push_back(e.path().filename().string());
+            std::sort(files.begin(), files.end());
+            EXPECT_EQ(files, (std::vector<std::string>{"folder", "stderr.txt", "stdout.txt"})) << row.entry << mode;
+        }
+    }
 }

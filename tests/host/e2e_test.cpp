@@ -47,15 +47,18 @@ const host::DialogProvider kReportingDialogs = {report_box, nullptr};
 
 // Runs loxnar's calculation in the host in `dir`, typing `name` and Enter
 // when the program asks (nothing when it is empty); `during` runs every
-// 10 ms on the interface thread once the program has asked.
-int run_host(const fs::path& dir, const std::string& name, const std::function<void()>& during = {}) {
+// 10 ms on the interface thread once the program has asked.  `given` is
+// the answer given beforehand, as the command line gives it.
+int run_host(const fs::path& dir, const std::string& name, const std::function<void()>& during = {},
+             const std::string& given = {}) {
     fs::current_path(dir);
+    if (!given.empty()) forrtl::for_preset_console_answer(given.data(), static_cast<int>(given.size()));
     ChildArgs& args = child_args("loxnar");
     QApplication app(args.argc, args.argv);
     host::set_dialog_provider(&kReportingDialogs);
     if (host::initialise() != 0) return 100;
     host::start_calculation(run_program, args.argc, args.argv);
-    bool typed = false;
+    bool typed = !given.empty();
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (!typed && host::read_pending(1024)) {
@@ -87,32 +90,36 @@ std::string expected_window_text(const std::string& example, const std::string& 
     return text;
 }
 
+// The name typed in the window, or given beforehand (the command line's
+// ENTRY): either way the window shows it after the prompt.
 TEST(HostEndToEnd, QuartzTypedInTheWindow) {
-    const fs::path dir = fresh_dir("quartz");
-    fs::copy_file(kSource / "examples/quartz.dat", dir / "quartz.dat");
-    const ChildRun run = run_child([&] { return run_host(dir, "quartz"); });
-    ASSERT_FALSE(run.timed_out) << run.report;
-    EXPECT_EQ(run.exit_status, 0) << run.report;
+    for (const bool given : {false, true}) {
+        const fs::path dir = fresh_dir("quartz");
+        fs::copy_file(kSource / "examples/quartz.dat", dir / "quartz.dat");
+        const ChildRun run = run_child([&] { return given ? run_host(dir, "", {}, "quartz") : run_host(dir, "quartz"); });
+        ASSERT_FALSE(run.timed_out) << run.report;
+        EXPECT_EQ(run.exit_status, 0) << run.report;
 
-    const std::vector<std::string> boxes = tagged(run.report, "BOX ");
-    ASSERT_EQ(boxes.size(), 1u) << run.report;
-    EXPECT_EQ(boxes[0], "host_e2e_test|Program Terminated with exit code 0\\nExit Window?|308");
-    const std::vector<std::string> text = tagged(run.report, "TEXT ");
-    ASSERT_EQ(text.size(), 1u);
-    EXPECT_EQ(mask_stamps(text[0]), expected_window_text("quartz", "quartz"));
+        const std::vector<std::string> boxes = tagged(run.report, "BOX ");
+        ASSERT_EQ(boxes.size(), 1u) << run.report;
+        EXPECT_EQ(boxes[0], "host_e2e_test|Program Terminated with exit code 0\\nExit Window?|308");
+        const std::vector<std::string> text = tagged(run.report, "TEXT ");
+        ASSERT_EQ(text.size(), 1u);
+        EXPECT_EQ(mask_stamps(text[0]), expected_window_text("quartz", "quartz")) << given;
 
-    // The results file is the console-mode run's, byte for byte but the stamps.
-    const fs::path console_dir = fresh_dir("quartz_console");
-    fs::copy_file(kSource / "examples/quartz.dat", console_dir / "quartz.dat");
-    const std::string command =
-        "cd '" + console_dir.string() + "' && echo quartz | '" + kLoxnar.string() + "' --console >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string in_host = read_file(dir / "quartz.imp.dat");
-    EXPECT_FALSE(in_host.empty());
-    EXPECT_EQ(mask_stamps(in_host), mask_stamps(read_file(console_dir / "quartz.imp.dat")));
-    EXPECT_EQ(mask_stamps(in_host), read_file(kSource / "examples/expected/quartz.imp.dat"));
-    fs::remove_all(dir);
-    fs::remove_all(console_dir);
+        // The results file is the console-mode run's, byte for byte but the stamps.
+        const fs::path console_dir = fresh_dir("quartz_console");
+        fs::copy_file(kSource / "examples/quartz.dat", console_dir / "quartz.dat");
+        const std::string command =
+            "cd '" + console_dir.string() + "' && echo quartz | '" + kLoxnar.string() + "' --console >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string in_host = read_file(dir / "quartz.imp.dat");
+        EXPECT_FALSE(in_host.empty());
+        EXPECT_EQ(mask_stamps(in_host), mask_stamps(read_file(console_dir / "quartz.imp.dat")));
+        EXPECT_EQ(mask_stamps(in_host), read_file(kSource / "examples/expected/quartz.imp.dat"));
+        fs::remove_all(dir);
+        fs::remove_all(console_dir);
+    }
 }
 
 TEST(HostEndToEnd, MissingEntryFileShowsTwoDiagnosticsThenThePrompt) {

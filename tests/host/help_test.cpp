@@ -8,9 +8,15 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextBrowser>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "commands.h"
@@ -73,16 +79,59 @@ TEST(HelpLookup, FpshlHlpThenTheProgramsFolderThenTheDataFolders) {
     fs::remove_all(root);
 }
 
-// Every context number a command leads to, and the contents and the page
-// about the help window, are topics (anchors) of the shipped document.
-TEST(HelpDocument, HasATopicForEveryContextNumber) {
+// The topics of the shipped document: anchor, heading.
+std::vector<std::pair<std::string, std::string>> topics() {
     const std::string html = read_file(fs::path(LOXNAR_SOURCE_DIR) / "host/help/FPSHL.html");
-    ASSERT_FALSE(html.empty());
-    EXPECT_NE(html.find("<a name=\"contents\">"), std::string::npos);
-    EXPECT_NE(html.find("<a name=\"using-help\">"), std::string::npos);
-    for (int context = 1000; context <= 1018; ++context) {
-        EXPECT_NE(html.find("<a name=\"context-" + std::to_string(context) + "\">"), std::string::npos) << context;
+    const std::regex heading("<h[12]><a name=\"([^\"]*)\"></a>([^<]*)</h[12]>");
+    std::vector<std::pair<std::string, std::string>> found;
+    for (std::sregex_iterator it(html.begin(), html.end(), heading), end; it != end; ++it) {
+        found.emplace_back((*it)[1], (*it)[2]);
     }
+    return found;
+}
+
+// Every context number a command leads to, the contents, the page about
+// the help window and the topics about the program are topics (headings
+// holding their anchors) of the shipped document, and every link of it
+// leads to one.
+TEST(HelpDocument, HasATopicForEveryContextNumberAndEveryLink) {
+    std::set<std::string> names;
+    for (const auto& [name, title] : topics()) names.insert(name);
+    std::vector<std::string> wanted = {"contents",   "using-help", "getting-started", "entry-file", "parameters",
+                                       "conditions", "planes",     "listing",         "diagnostics", "exit-status"};
+    for (int context = 1000; context <= 1018; ++context) wanted.push_back("context-" + std::to_string(context));
+    for (const std::string& name : wanted) EXPECT_TRUE(names.count(name)) << name;
+    const std::string html = read_file(fs::path(LOXNAR_SOURCE_DIR) / "host/help/FPSHL.html");
+    const std::regex link("href=\"#([^\"]*)\"");
+    for (std::sregex_iterator it(html.begin(), html.end(), link), end; it != end; ++it) {
+        EXPECT_TRUE(names.count((*it)[1])) << "a link to #" << (*it)[1];
+    }
+}
+
+QTextBrowser* help_window() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* browser = qobject_cast<QTextBrowser*>(w); browser && browser->isVisible()) return browser;
+    }
+    return nullptr;
+}
+
+// The help window shows topic `name` alone: its heading first and no
+// other topic heading.
+void expect_topic_alone(const std::string& name, const std::string& label) {
+    EXPECT_EQ(host::help_window_source().toStdString(), "loxnar-help:" + name) << label;
+    QTextBrowser* browser = help_window();
+    ASSERT_NE(browser, nullptr) << label;
+    std::vector<std::string> headings;
+    for (QTextBlock b = browser->document()->begin(); b.isValid(); b = b.next()) {
+        const int level = b.blockFormat().headingLevel();
+        if (level == 1 || level == 2) headings.push_back(b.text().toStdString());
+    }
+    std::string title;
+    for (const auto& [topic, heading] : topics()) {
+        if (topic == name) title = heading;
+    }
+    EXPECT_EQ(headings, std::vector<std::string>{title}) << label;
+    EXPECT_EQ(browser->document()->begin().text().toStdString(), title) << label;
 }
 
 class Help : public testing::Test {
@@ -124,11 +173,28 @@ TEST_F(Help, ContentsAndUsingHelpOpenTheirTopics) {
     ASSERT_NE(host::help_file().find("FPSHL.html"), std::string::npos);
     ASSERT_TRUE(fs::exists(host::help_file())) << host::help_file();
     host::run_command(1016);
-    EXPECT_TRUE(host::help_window_source().endsWith(QStringLiteral("FPSHL.html#contents")))
-        << host::help_window_source().toStdString();
+    expect_topic_alone("contents", "Contents");
     host::run_command(1017);
-    EXPECT_TRUE(host::help_window_source().endsWith(QStringLiteral("FPSHL.html#using-help")))
-        << host::help_window_source().toStdString();
+    expect_topic_alone("using-help", "Using Help");
+}
+
+// A link leads to its topic alone; Alt+Left goes back to the topic before.
+TEST_F(Help, LinksLeadToOneTopicAtATime) {
+    host::run_command(1016);
+    QTextBrowser* browser = help_window();
+    ASSERT_NE(browser, nullptr);
+    // A click on the link, as the user makes it.
+    const QTextCursor link = browser->document()->find(QStringLiteral("The condition codes and the lattice centrings"));
+    ASSERT_FALSE(link.isNull());
+    QTextCursor middle = link;
+    middle.setPosition((link.selectionStart() + link.selectionEnd()) / 2);
+    const QPoint at = browser->cursorRect(middle).center();
+    QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    pump_for(20);
+    expect_topic_alone("conditions", "the link to the condition codes");
+    EXPECT_NE(browser->toPlainText().indexOf(QStringLiteral("body-centred lattice I")), -1);
+    QTest::keyClick(browser, Qt::Key_Left, Qt::AltModifier);
+    expect_topic_alone("contents", "back");
 }
 
 // F1 on each item of the full menu: the item's context topic, or the box;
@@ -147,8 +213,7 @@ TEST_F(Help, HelpModeOnEveryMenuItem) {
             const std::vector<Box> all = boxes();
             if (context != 0) {
                 EXPECT_EQ(all.size(), boxes_before) << label;
-                EXPECT_TRUE(host::help_window_source().endsWith(QStringLiteral("#context-%1").arg(context)))
-                    << label << ": " << host::help_window_source().toStdString();
+                expect_topic_alone("context-" + std::to_string(context), label);
             } else {
                 ASSERT_EQ(all.size(), boxes_before + 1) << label;
                 EXPECT_EQ(all.back().text, "Help not available for menu item") << label;
@@ -167,6 +232,30 @@ TEST_F(Help, HelpModeOnEveryMenuItem) {
     host::run_command(1018);  // About, not in help mode: its box
     ASSERT_EQ(boxes().size(), boxes_before + 1);
     EXPECT_NE(boxes().back().text.find("LOXNAR"), std::string::npos);
+}
+
+// F1 on an entry of the Window popup's list of windows, which has no
+// topic: the box, the menu closed, the listed window not activated.
+TEST_F(Help, HelpModeOnTheWindowList) {
+    QMenu* popup = nullptr;
+    for (QAction* bar_item : frame_->menuBar()->actions()) {
+        if (bar_item->text() == "&Window") popup = bar_item->menu();
+    }
+    ASSERT_NE(popup, nullptr);
+    popup->popup(QPoint(10, 10));
+    ASSERT_TRUE(pump_until([&] { return popup->isVisible(); }));
+    QAction* listed = nullptr;
+    for (QAction* item : popup->actions()) {
+        if (item->text().endsWith(QStringLiteral(" Helped"))) listed = item;
+    }
+    ASSERT_NE(listed, nullptr);
+    const std::size_t boxes_before = boxes().size();
+    popup->setActiveAction(listed);
+    QTest::keyClick(popup, Qt::Key_F1);
+    pump_for(30);
+    EXPECT_FALSE(popup->isVisible());
+    ASSERT_EQ(boxes().size(), boxes_before + 1);
+    EXPECT_EQ(boxes().back().text, "Help not available for menu item");
 }
 
 }  // namespace

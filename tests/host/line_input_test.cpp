@@ -123,6 +123,22 @@ TEST_F(LineInput, StatusBarShowsThePendingRead) {
     EXPECT_TRUE(pump_until([] { return host::status_message().empty(); }));
 }
 
+// Keys typed while the window that waits is minimised (still the active
+// one) go to its line, through the frame's window as a user's keys do.
+TEST_F(LineInput, KeysReachAMinimisedWindow) {
+    Reader reader(window_, 80);
+    ASSERT_TRUE(reader.wait_pending());
+    QWidget* sub = view(window_)->parentWidget();
+    host::ui_activate_window(host::window_for(window_));
+    sub->showMinimized();
+    ASSERT_TRUE(pump_until([&] { return sub->isMinimized(); }));
+    QWindow* frame = host::ui_frame_widget()->windowHandle();
+    for (const char c : std::string("ab")) QTest::keyClick(frame, c);
+    QTest::keyClick(frame, Qt::Key_Return);
+    EXPECT_EQ(reader.line(), "ab");
+    sub->showNormal();
+}
+
 TEST_F(LineInput, KeysThatNoReadTakesBeepAndAreLost) {
     const int other = on_calc([] { return ops().open_window("Other"); });
     on_calc([&] { return ops().write_text("o", 1, other, 0); });
@@ -184,9 +200,10 @@ void deliver(int window, Qt::Key k, Qt::KeyboardModifiers m, const QString& text
 
 }  // namespace
 
-// Control characters are typed as they are, and what the window shows is
-// what the line holds: a NUL takes a blank cell, so that Backspace after it
-// removes it from the line and from the window alike.  A character that is
+// Control characters are typed as they are (Escape is not typed at all),
+// and what the window shows is what the line holds: a NUL takes a blank
+// cell, so that Backspace after it removes it from the line and from the
+// window alike.  A character that is
 // not valid text (a lone surrogate) is typed as the replacement character.
 TEST_F(LineInput, TypedControlCharactersAndTheirEcho) {
     struct Row {
@@ -208,6 +225,8 @@ TEST_F(LineInput, TypedControlCharactersAndTheirEcho) {
          },
          "quartz", "quartz"},
         {"Ctrl+Z", [](int w) { type(w, "a"); key(w, Qt::Key_Z, Qt::ControlModifier); }, "a\x1a", "a\x1a"},
+        // Escape is a command key (Resume), never part of the line.
+        {"Escape", [](int w) { type(w, "qua"); key(w, Qt::Key_Escape); type(w, "rtz"); }, "quartz", "quartz"},
         {"lone surrogate", [&](int w) { deliver(w, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0xD800))); },
          "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
     };

@@ -10,6 +10,8 @@
 #include <QMenuBar>
 
 #include "commands.h"
+#include "frame.h"
+#include <QMdiArea>
 #include "host_state.h"
 #include "host_test_support.h"
 
@@ -136,6 +138,26 @@ int menus_child() {
     host::set_finished();
     QTest::keyClick(view(), Qt::Key_Q, Qt::ControlModifier);
     report("ROW finished after a pause|" + observed() + " (" + host::state_word() + ")");
+
+    // The run-time closes the unit and keeps its window ("-Closed"); the
+    // user closes that, the last text window, while the frame is not the
+    // active window (as without a window manager, where keys reach it all
+    // the same): the minimal bar is back, and Ctrl+C still closes the
+    // application.
+    on_calc([] { return ops().close_window(1024, 1); });
+    pump_until([] { return host::window_title(1024) == "Graphic1-Closed"; });
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    pump_until([&] { return QApplication::activeWindow() == &elsewhere; });
+    report(std::string("DEBUG active ") + (QApplication::activeWindow()==&elsewhere ? "elsewhere" : "?"));
+    QTest::keyClick(view(), Qt::Key_F4, Qt::ControlModifier);
+    report(std::string("DEBUG bar ") + std::to_string(menu_bar()->actions().size()) + " cur " + (host::frame_mdi_area()->currentSubWindow() ? "y":"n"));
+    pump_for(50);
+    report("ROW no text window|" + observed());
+    QTest::keyClick(host::ui_frame_widget()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
+    pump_for(20);
+    report(std::string("CLOSING ") + (host::shutting_down() ? "yes" : "no"));
     return 0;
 }
 
@@ -157,6 +179,7 @@ TEST(Menus, ItemsPerState) {
         // Once Finished, the State item no longer changes.
         {"finished after a pause",
          "select 111 copy 0 paste 1 fit 1 full 1 input 0 clear 0 state &Resume\tCtrl+Q (Finished)"},
+        {"no text window", "&File: E&xit"},
     };
     const ChildRun run = run_child(menus_child);
     ASSERT_FALSE(run.timed_out) << run.report;
@@ -167,6 +190,8 @@ TEST(Menus, ItemsPerState) {
         const std::string expected = std::string(rows[i].state) + "|" + one_line(rows[i].items);
         EXPECT_EQ(shown[i], one_line(expected));
     }
+    EXPECT_EQ(tagged(run.report, "CLOSING "), std::vector<std::string>{"yes"});
+    std::printf("%s", run.report.c_str());
 }
 
 // A key that reaches the bar while no title is selected (the bar kept the

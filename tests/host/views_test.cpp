@@ -101,7 +101,8 @@ TEST(Shortcuts, EachOnlyWhileItsItemIsEnabled) {
         {"Shift+Ins in a fitted window", Fitted, Qt::Key_Insert, shift, false, 0},
         {"Alt+Enter", Plain, Qt::Key_Return, alt, false, 1007},
         {"Alt+Enter while marking", Marking, Qt::Key_Return, alt, false, 0},
-        {"Escape while running: a character", Plain, Qt::Key_Escape, Qt::NoModifier, false, 0},
+        {"Escape while running: Resume, which does nothing then", Plain, Qt::Key_Escape, Qt::NoModifier, false,
+         host::kResume},
         {"Escape while marking", Marking, Qt::Key_Escape, Qt::NoModifier, false, host::kResume},
         {"Ctrl+C", Plain, Qt::Key_C, ctrl, false, 1000},
         {"Ctrl+C while marking", Marking, Qt::Key_C, ctrl, false, 1000},
@@ -171,6 +172,15 @@ TEST(SizeToFit, WholeVirtualScreenWithoutScrollBars) {
     host::run_window_command(1006, w);
     EXPECT_FALSE(host::find_command(1006)->checked());
     EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+
+    // Leaving Size To Fit, the view stands where it stood before.
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum() / 3);
+    const QPoint before(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+    ASSERT_GT(before.y(), 0);
+    host::run_window_command(1006, w);
+    host::run_window_command(1006, w);
+    EXPECT_EQ(QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value()), before);
 }
 
 TEST(FullScreen, TypedCharactersGoToTheWindowWithoutTheCtrlShortcuts) {

@@ -5,7 +5,12 @@
 
 #include <QAbstractScrollArea>
 #include <QMdiSubWindow>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOption>
 
 #include "host_state.h"
 #include "host_test_support.h"
@@ -73,15 +78,101 @@ TEST(WindowOps, ClosedAndKeptWindowRefusesOutput) {
     EXPECT_TRUE(pump_until([&] { return host::window_title(w).empty(); }));
 }
 
+// The title bar of `sub` as its style draws it: the picture of the close
+// button's place, and what a click at its middle hits.
+struct CloseButton {
+    QImage picture;
+    QStyle::SubControl hit;
+};
+CloseButton close_button(QMdiSubWindow* sub) {
+    QStyleOptionTitleBar option;
+    option.initFrom(sub);
+    option.subControls = QStyle::SC_All;
+    option.titleBarFlags = sub->windowFlags();
+    option.text = sub->windowTitle();
+    option.rect = QRect(0, 0, sub->width(), sub->style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, sub));
+    const QRect place = sub->style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarCloseButton, sub);
+    QImage bar(option.rect.size(), QImage::Format_RGB32);
+    bar.fill(Qt::white);
+    QPainter painter(&bar);
+    sub->style()->drawComplexControl(QStyle::CC_TitleBar, &option, &painter, sub);
+    painter.end();
+    return {bar.copy(place), sub->style()->hitTestComplexControl(QStyle::CC_TitleBar, &option, place.center(), sub)};
+}
+
+bool has_close_item(QMdiSubWindow* sub) {
+    for (const QAction* item : sub->systemMenu()->actions()) {
+        if (item->text().contains(QStringLiteral("Close"))) return true;
+    }
+    return false;
+}
+
+// While its unit is open the user cannot close the window: no Close in its
+// system menu, no close button drawn on its title bar (a click there is on
+// the title), and closing it is refused.  Once the unit is closed and the
+// window kept, all three come back.
 TEST(WindowOps, OpenUnitsWindowCannotBeClosedByTheUser) {
     const int w = on_calc([] { return ops().open_window("Unit 11"); });
     on_calc([&] { return write(w, "x"); });
     ASSERT_TRUE(pump_until([&] { return host::window_shown(w); }));
     auto* sub = qobject_cast<QMdiSubWindow*>(host::window_view(w)->parentWidget());
     ASSERT_NE(sub, nullptr);
+    EXPECT_FALSE(has_close_item(sub));
+    const CloseButton open = close_button(sub);
+    EXPECT_EQ(open.hit, QStyle::SC_TitleBarLabel);
     sub->close();
     pump_for(50);
     EXPECT_TRUE(host::window_shown(w));
+
+    on_calc([&] { return ops().close_window(w, 1); });
+    ASSERT_TRUE(pump_until([&] { return has_close_item(sub); }));
+    const CloseButton closed = close_button(sub);
+    EXPECT_EQ(closed.hit, QStyle::SC_TitleBarCloseButton);
+    EXPECT_NE(closed.picture, open.picture);  // the button is drawn now
+    sub->close();
+    EXPECT_TRUE(pump_until([&] { return host::window_title(w).empty(); }));
+}
+
+// The frame, every text window and the boxes carry the program's icon
+// (not the toolkit's), and the windows name the desktop entry.
+TEST(WindowOps, EveryWindowCarriesTheProgramsIcon) {
+    const QIcon icon = QApplication::windowIcon();
+    ASSERT_FALSE(icon.pixmap(32).isNull());
+    const int w = on_calc([] { return ops().open_window("Unit 14"); });
+    on_calc([&] { return write(w, "x"); });
+    ASSERT_TRUE(pump_until([&] { return host::window_shown(w); }));
+    EXPECT_EQ(host::window_view(w)->parentWidget()->windowIcon().cacheKey(), icon.cacheKey());
+    EXPECT_EQ(host::ui_frame_widget()->windowIcon().cacheKey(), icon.cacheKey());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "loxnar");
+    on_calc([&] { return ops().close_window(w, 0); });
+}
+
+// A text window's scroll bar shows at a glance where the view stands: its
+// thumb is clearly darker than its track.
+TEST(WindowOps, ScrollBarThumbStandsOutFromItsTrack) {
+    const int w = on_calc([] { return ops().open_window("Unit 13"); });
+    on_calc([&] { return write(w, "x"); });
+    ASSERT_TRUE(pump_until([&] { return host::window_shown(w); }));
+    auto* view = qobject_cast<QAbstractScrollArea*>(host::window_view(w));
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_TRUE(pump_until([&] { return bar->isVisible() && bar->maximum() > 0; }));
+    bar->setValue(0);
+    const QImage picture = bar->grab().toImage();
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.subControls = QStyle::SC_All;
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    const QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    const QRect track = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddPage, bar);
+    ASSERT_FALSE(thumb.isEmpty());
+    ASSERT_FALSE(track.isEmpty());
+    const int thumb_grey = qGray(picture.pixel(thumb.center()));
+    const int track_grey = qGray(picture.pixel(track.center()));
+    EXPECT_GE(track_grey - thumb_grey, 50) << "thumb " << thumb_grey << ", track " << track_grey;
     on_calc([&] { return ops().close_window(w, 0); });
 }
 

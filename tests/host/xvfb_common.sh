@@ -35,6 +35,15 @@ wait_for() {
     done
     return 1
 }
+# With LOXNAR_SCREENSHOT_DIR set, a screenshot of the display named $1.
+shot() {
+    [ -n "${LOXNAR_SCREENSHOT_DIR:-}" ] || return 0
+    if command -v import >/dev/null; then
+        import -window root "$LOXNAR_SCREENSHOT_DIR/loxnar-$1.png"
+    elif command -v xwd >/dev/null; then
+        xwd -root -silent >"$LOXNAR_SCREENSHOT_DIR/loxnar-$1.xwd"
+    fi
+}
 # The listing with its date and time stamps masked, as the expected
 # listings hold them.
 mask() { sed -E 's#[0-9]{4}/[0-9]{2}/[0-9]{2}#YYYY/MM/DD#; s#[0-9]{2}h[0-9]{2}mn[0-9]{2}s#HHhMMmnSSs#'; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # loxnar in its window on a real X display (Xvfb), driven as a user would
-# with xdotool: type the entry name and Enter, answer the exit prompt with
-# Enter (No: the window stays) with the pointer off the frame, select all (Alt+E, A) and copy (Ctrl+Ins),
-# leave with Ctrl+C.  The clipboard (read with xclip) must hold the console
+# with xdotool, the pointer off the frame and no focus given: type the entry
+# name and Enter, answer the exit prompt with Enter (No: the window stays),
+# open and close the help (Alt+H, C, Escape), select all (Alt+E, A) and
+# copy (Ctrl+Ins), leave with Ctrl+C.  The clipboard (read with xclip) must hold the console
 # listing, the results file the expected listing, and the exit status must
 # be 0.
 #
@@ -20,21 +21,17 @@ for tool in Xvfb xauth mcookie xdotool xclip; do
 done
 
 . "$(dirname "$0")/xvfb_common.sh"
-shot() {
-    [ -n "${LOXNAR_SCREENSHOT_DIR:-}" ] || return 0
-    if command -v import >/dev/null; then
-        import -window root "$LOXNAR_SCREENSHOT_DIR/loxnar-$1.png"
-    elif command -v xwd >/dev/null; then
-        xwd -root -silent >"$LOXNAR_SCREENSHOT_DIR/loxnar-$1.xwd"
-    fi
-}
 
+# The pointer off the frame: with no window manager the keys then go
+# wherever the input focus is, and the frame must take it itself.
+xdotool mousemove 0 0
 "$LOXNAR" >loxnar.out 2>loxnar.err &
 PID=$!
 
 wait_for 'xdotool search --onlyvisible --name "^loxnar$" >/dev/null 2>&1' 100 || fail "no window"
 window=$(xdotool search --onlyvisible --name '^loxnar$' | head -1)
-xdotool windowfocus --sync "$window" 2>/dev/null
+# No click, no focus given: the caret blinks in Graphic1 and typed keys go there.
+wait_for '[ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]' 50 || fail "the frame did not take the input focus"
 sleep 0.3
 xdotool type --delay 20 quartz
 xdotool key Return
@@ -44,15 +41,22 @@ windows() { xdotool search --onlyvisible --name '^loxnar$' 2>/dev/null | wc -l; 
 wait_for '[ "$(windows)" -ge 2 ]' 100 || fail "no exit prompt"
 sleep 0.2
 shot prompt
-# The pointer off the frame: with no window manager the keys then go
-# wherever the input focus is, and the frame must take it back itself once
-# the prompt has gone.
-xdotool mousemove 0 0
+# The frame must take the input focus back itself once the prompt has gone.
 xdotool key Return  # the prompt's default: No, the window stays
 wait_for '[ "$(windows)" -eq 1 ]' 100 || fail "the prompt stayed"
 sleep 0.3
 kill -0 "$PID" 2>/dev/null || fail "the application closed on No"
 shot listing
+# Help > Contents opens the help window at its contents; Escape closes it,
+# and the frame takes the keyboard back (the menus' Alt keys work again).
+xdotool key alt+h
+sleep 0.3
+xdotool key c
+wait_for 'xdotool search --onlyvisible --name "^loxnar Help$" >/dev/null 2>&1' 50 || fail "no help window"
+shot help
+xdotool key Escape
+wait_for '! xdotool search --onlyvisible --name "^loxnar Help$" >/dev/null 2>&1' 50 || fail "the help window stayed"
+sleep 0.3
 # Select All and Copy: the clipboard holds every line the window shows, each
 # with its line end.  No click and no explicit focus first.
 xdotool key alt+e
