@@ -150,9 +150,7 @@ int menus_child() {
     elsewhere.show();
     elsewhere.activateWindow();
     pump_until([&] { return QApplication::activeWindow() == &elsewhere; });
-    report(std::string("DEBUG active ") + (QApplication::activeWindow()==&elsewhere ? "elsewhere" : "?"));
     QTest::keyClick(view(), Qt::Key_F4, Qt::ControlModifier);
-    report(std::string("DEBUG bar ") + std::to_string(menu_bar()->actions().size()) + " cur " + (host::frame_mdi_area()->currentSubWindow() ? "y":"n"));
     pump_for(50);
     report("ROW no text window|" + observed());
     QTest::keyClick(host::ui_frame_widget()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
